@@ -31,6 +31,12 @@ struct StorageError {
   AmpOrder role = AmpOrder::Left;  // AmpBlock only
   BlockMajorOrder order;           // BlockMajorBlock only
 
+  static StorageError of(StorageErrorKind kind) { return StorageError{kind, AmpOrder::Left, {}}; }
+  static StorageError amp_block(AmpOrder role) { return StorageError{StorageErrorKind::AmpBlock, role, {}}; }
+  static StorageError block_major_block(BlockMajorOrder order) {
+    return StorageError{StorageErrorKind::BlockMajorBlock, AmpOrder::Left, order};
+  }
+
   std::string to_string() const;
   std::string debug() const;
   bool operator==(const StorageError&) const = default;
