@@ -1,5 +1,6 @@
 #include "tessel_exchange/topology.hpp"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "support/invariant.hpp"
@@ -14,6 +15,14 @@ std::uint16_t r912_physical_tile(std::size_t logical) {
   const std::size_t side = group % 2;
   const std::size_t pair = logical % 2;
   return static_cast<std::uint16_t>(pos * 64 + col * 4 + pair * 2 + side);
+}
+
+Topology::Topology(std::vector<std::uint16_t> physical_tiles) : physical_tiles_(std::move(physical_tiles)) {
+  support::check_invariant(physical_tiles_.size() <= 65536, "logical tile count fits u16");
+  logical_by_physical_.reserve(physical_tiles_.size());
+  for (std::size_t i = 0; i < physical_tiles_.size(); ++i)
+    logical_by_physical_.emplace_back(physical_tiles_[i], static_cast<std::uint16_t>(i));
+  std::sort(logical_by_physical_.begin(), logical_by_physical_.end());
 }
 
 Result<Topology> Topology::create(std::vector<std::uint16_t> physical_tiles) {
@@ -46,13 +55,12 @@ Result<std::uint16_t> Topology::physical(std::uint16_t logical) const {
 Result<std::uint16_t> Topology::paired_logical(std::uint16_t logical) const {
   if (logical >= physical_tiles_.size()) return std::unexpected(ExchangeError::tile(logical));
   const std::uint16_t partner = physical_tiles_[logical] ^ 2u;
-  for (std::size_t i = 0; i < physical_tiles_.size(); ++i) {
-    if (physical_tiles_[i] == partner) {
-      support::check_invariant(i <= UINT16_MAX, "logical tile count fits u16");
-      return static_cast<std::uint16_t>(i);
-    }
-  }
-  return std::unexpected(ExchangeError::tile(logical));
+  // The lowest logical index holding the partner id comes first among equal ids.
+  auto found = std::lower_bound(logical_by_physical_.begin(), logical_by_physical_.end(),
+                                std::pair<std::uint16_t, std::uint16_t>{partner, 0});
+  if (found == logical_by_physical_.end() || found->first != partner)
+    return std::unexpected(ExchangeError::tile(logical));
+  return found->second;
 }
 
 }  // namespace tessel_exchange

@@ -2,6 +2,7 @@
 // The card's tile topology: logical tile number -> physical tile id, and the geometry derived from ids.
 
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "tessel_exchange/error.hpp"
@@ -64,12 +65,14 @@ class Topology {
   // The logical partner tile (physical id XOR 2), or ExchangeError::Tile with `logical`.
   Result<std::uint16_t> paired_logical(std::uint16_t logical) const;
 
-  bool operator==(const Topology&) const = default;
+  bool operator==(const Topology& other) const { return physical_tiles_ == other.physical_tiles_; }
 
  private:
-  explicit Topology(std::vector<std::uint16_t> physical_tiles) : physical_tiles_(std::move(physical_tiles)) {}
+  explicit Topology(std::vector<std::uint16_t> physical_tiles);
 
   std::vector<std::uint16_t> physical_tiles_;
+  // (physical id, logical tile) sorted ascending: the reverse lookup for partners.
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> logical_by_physical_;
 };
 
 // Physical id of logical tile i in the R912 layout (i < 1 472).
