@@ -4,6 +4,7 @@
 
 #include "support/checked.hpp"
 #include "support/result.hpp"
+#include "tessel_exchange/words.hpp"
 
 namespace tessel_exchange::diagnostic {
 
@@ -27,55 +28,58 @@ PlanOperation send(SendEncoding encoding, std::uint32_t words, std::uint32_t raw
   return op;
 }
 
-// Classifies the word at `i`; the first matching kind wins.
+// Classifies the word at `i` by the word format's rules.
 Result<Decoded> decode_word(std::span<const std::uint32_t> words, std::size_t i) {
   const std::uint32_t w = words[i];
   Decoded d;
+  d.cycles = word_cycles(w);
   using Kind = PlanOperation::Kind;
-  if (w == 0x43A00000u) {
-    d.operation.kind = Kind::Return;
-  } else if ((w & 0xFFF80000u) == 0x40A00000u) {
-    d.operation.kind = Kind::Delay;
-    d.cycles = (w & 0x7FFFFu) + 1;
-  } else if ((w & 0xFC000000u) == 0x64000000u) {
-    d.operation.kind = Kind::IncomingControl;
-    d.operation.control = {IncomingControlStream::Xpic, w & 0x3FFFu};
-    d.cycles = ((w >> 14) & 0xFFFu) + 1;
-  } else if ((w & 0xFC000000u) == 0x60000000u) {
-    d.operation.kind = Kind::IncomingControl;
-    d.operation.control = {IncomingControlStream::Pic, w & 0x7FFFFu};
-    d.cycles = ((w >> 19) & 0x7Fu) + 1;
-  } else if (w >= 0xF0000000u) {
-    if (i + 1 >= words.size()) return std::unexpected(ExchangeError::schedule("truncated SENDPICP payload"));
-    const std::uint32_t v = words[i + 1];
-    const std::uint32_t count = ((w >> 21) & 0x3Fu) + 1;
-    d.operation = send(SendEncoding::PicPair, count, (w >> 3) & 0x3FFFFu, static_cast<std::uint8_t>(w & 7u),
-                       {{IncomingControlStream::Xpic, v >> 18},
-                        {IncomingControlStream::Pic, (v & 0x3FFFFu) | ((w >> 9) & 0x40000u)}});
-    d.cycles = count;
-    d.consumed = 2;
-  } else if ((w & 0xF8100000u) == 0x70100000u) {
-    const std::uint32_t count = ((w >> 21) & 0x3Fu) + 1;
-    const IncomingControl carried = (w & (1u << 19)) != 0
-                                        ? IncomingControl{IncomingControlStream::Pic, w & 0x7FFFFu}
-                                        : IncomingControl{IncomingControlStream::Xpic,
-                                                          (((w >> 18) & 1u) << 13) | (w & 0x1FFFu)};
-    d.operation = send(SendEncoding::Pic, count, w & 0x3FFFFu, std::nullopt, {carried});
-    d.cycles = count;
-  } else if (w >= 0x78000000u && w <= 0x7FFFFFFFu) {
-    const std::uint32_t count = ((w >> 21) & 0x3Fu) + 1;
-    d.operation = send(SendEncoding::Explicit, count, (w >> 3) & 0x3FFFFu, static_cast<std::uint8_t>(w & 7u), {});
-    d.cycles = count;
-  } else if ((w & 0xF8100000u) == 0x70000000u) {
-    const std::uint32_t count = ((((w >> 14) & 0x3Fu) << 6) | ((w >> 21) & 0x3Fu)) + 1;
-    d.operation = send(SendEncoding::Offset, count, (w >> 3) & 0x7FFu, static_cast<std::uint8_t>(w & 7u), {});
-    d.cycles = count;
-  } else if ((w & 0xFFFFFF00u) == 0x41800000u) {
-    d.operation.kind = Kind::Sync;
-    d.operation.value = w & 0xFFu;
-  } else {
-    d.operation.kind = Kind::Unknown;
-    d.operation.value = w;
+  switch (classify_word(w)) {
+    case WordKind::Return: d.operation.kind = Kind::Return; break;
+    case WordKind::Delay: d.operation.kind = Kind::Delay; break;
+    case WordKind::XpicControl:
+      d.operation.kind = Kind::IncomingControl;
+      d.operation.control = {IncomingControlStream::Xpic, xpic_value(w)};
+      break;
+    case WordKind::PicControl:
+      d.operation.kind = Kind::IncomingControl;
+      d.operation.control = {IncomingControlStream::Pic, pic_value(w)};
+      break;
+    case WordKind::PicPairSend: {
+      if (i + 1 >= words.size()) return std::unexpected(ExchangeError::schedule("truncated SENDPICP payload"));
+      const std::uint32_t v = words[i + 1];
+      // Bit 27 of the first word is bit 18 of the carried PIC value.
+      d.operation = send(SendEncoding::PicPair, short_send_words(w), send_operand(w),
+                         static_cast<std::uint8_t>(send_control(w)),
+                         {{IncomingControlStream::Xpic, v >> 18},
+                          {IncomingControlStream::Pic, (v & 0x3FFFFu) | ((w >> 9) & kPicFormatBit)}});
+      d.consumed = 2;
+      break;
+    }
+    case WordKind::PicSend: {
+      const IncomingControl carried =
+          (w & (1u << 19)) != 0
+              ? IncomingControl{IncomingControlStream::Pic, pic_value(w)}
+              : IncomingControl{IncomingControlStream::Xpic, (((w >> 18) & 1u) << 13) | (w & 0x1FFFu)};
+      d.operation = send(SendEncoding::Pic, short_send_words(w), w & 0x3FFFFu, std::nullopt, {carried});
+      break;
+    }
+    case WordKind::ExplicitSend:
+      d.operation = send(SendEncoding::Explicit, short_send_words(w), send_operand(w),
+                         static_cast<std::uint8_t>(send_control(w)), {});
+      break;
+    case WordKind::OffsetSend:
+      d.operation = send(SendEncoding::Offset, offset_send_words(w), offset_send_operand(w),
+                         static_cast<std::uint8_t>(send_control(w)), {});
+      break;
+    case WordKind::Sync:
+      d.operation.kind = Kind::Sync;
+      d.operation.value = w & 0xFFu;
+      break;
+    case WordKind::Other:
+      d.operation.kind = Kind::Unknown;
+      d.operation.value = w;
+      break;
   }
   return d;
 }
