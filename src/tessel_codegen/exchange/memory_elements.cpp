@@ -39,14 +39,22 @@ std::vector<ExchangeMemoryElement> span_memory_elements(std::uint32_t start, std
   return out;
 }
 
+std::optional<std::pair<ExchangeMemoryElement, ExchangeMemoryElement>> span_element_range(std::uint32_t start,
+                                                                                         std::uint32_t words) {
+  const std::uint32_t end = support::saturating_add(start, support::saturating_mul(words, 4));
+  if (start >= end) return std::nullopt;
+  return std::pair{effective_memory_element(start), effective_memory_element(end - 1)};
+}
+
 bool spans_share_effective_memory_element(std::uint32_t first_start, std::uint32_t first_words,
                                           std::uint32_t second_start, std::uint32_t second_words) {
-  const auto first = span_memory_elements(first_start, first_words);
-  if (first.empty()) return false;
-  const auto second = span_memory_elements(second_start, second_words);
-  for (const ExchangeMemoryElement& element : first)
-    if (std::binary_search(second.begin(), second.end(), element)) return true;
-  return false;
+  // A span's elements are consecutive in element order, so two spans share one exactly when their
+  // first-to-last ranges overlap.
+  const auto first = span_element_range(first_start, first_words);
+  if (!first) return false;
+  const auto second = span_element_range(second_start, second_words);
+  if (!second) return false;
+  return std::max(first->first, second->first) <= std::min(first->second, second->second);
 }
 
 }  // namespace tessel_codegen::exchange

@@ -4,6 +4,8 @@
 
 #include <compare>
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace tessel_codegen::exchange {
@@ -28,6 +30,10 @@ std::vector<ExchangeMemoryElement> span_memory_elements(std::uint32_t start, std
 
 // Appends the elements of a span to `out` (same order as span_memory_elements).
 void append_span_memory_elements(std::uint32_t start, std::uint32_t words, std::vector<ExchangeMemoryElement>& out);
+
+// The first and last element of a non-empty span; the span touches every element between them.
+std::optional<std::pair<ExchangeMemoryElement, ExchangeMemoryElement>> span_element_range(std::uint32_t start,
+                                                                                         std::uint32_t words);
 
 // True when the two spans touch a common element.
 bool spans_share_effective_memory_element(std::uint32_t first_start, std::uint32_t first_words,
