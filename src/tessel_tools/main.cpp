@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   auto loaded = tessel_tools::load_snapshot(args);
   if (!loaded) return fail(loaded.error());
 
-  auto ran = tessel_tools::run_benchmark(args, *loaded, stdout);
+  auto ran = tessel_tools::run_benchmark(args, *loaded, stdout, tessel_tools::PhaseScheduler{});
   if (!ran) return fail(ran.error());
   if (std::fflush(stdout) != 0) return fail({"write standard output", {}});
   return 0;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tessel_codegen/exchange/physical_phase.hpp"
+#include "tessel_codegen/exchange/snapshot.hpp"
 #include "tessel_tools/arguments.hpp"
 
 namespace tessel_tools {
@@ -30,6 +32,11 @@ DurationStatistics duration_statistics(std::vector<Duration> durations);
 
 // "snapshot=... tiles=... phases=... warmup=... iterations=... repeatAware=...\n"
 std::string header_line(const Arguments& args, std::size_t tile_count, std::size_t selected_phases);
+
+// The report line of one phase, after its last timed run.
+std::string phase_line(const tessel_codegen::exchange::ExchangeScheduleProblem& problem,
+                       const tessel_codegen::exchange::PhysicalExchangePhase& result,
+                       const std::vector<Duration>& schedule_durations, const std::vector<Duration>& validation_durations);
 
 // "totalMs=...\n"
 std::string total_line(Duration total);
