@@ -54,6 +54,22 @@ Result<ControlPair> pair_controls(const ReceiveEvent& a, const ReceiveEvent& b) 
 
 }  // namespace
 
+Result<void> check_simultaneous_receive_controls(std::span<const ReceiveEvent> sorted) {
+  for (std::size_t begin = 0; begin < sorted.size();) {
+    const std::size_t end = group_end(sorted, begin);
+    if (end - begin >= 3) return schedule_error("incompatible simultaneous receive controls");
+    if (end - begin == 2) {
+      const std::uint8_t a = sorted[begin].kind;
+      const std::uint8_t b = sorted[begin + 1].kind;
+      const auto is_mux = [](std::uint8_t kind) { return kind == kSourceEvent || kind == kTeardownEvent; };
+      const bool compatible = (a == kPointerEvent && is_mux(b)) || (b == kPointerEvent && is_mux(a));
+      if (!compatible) return schedule_error("incompatible simultaneous receive controls");
+    }
+    begin = end;
+  }
+  return {};
+}
+
 void append_delay_run(std::vector<std::uint32_t>& words, std::uint32_t cycles) {
   while (cycles > 0) {
     const std::uint32_t step = std::min(cycles, kMaxDelayCycles);

@@ -201,6 +201,10 @@ struct Checkpoint {
   bool operator==(const Checkpoint&) const = default;
 };
 
+// Receive controls may share a cycle only as a pointer event with a source or teardown event: groups
+// of equal cycle in `sorted` (sorted by cycle) are checked.
+Result<void> check_simultaneous_receive_controls(std::span<const ReceiveEvent> sorted);
+
 // Appends Delay words covering `cycles` cycles, each as long as possible; 0 appends nothing.
 void append_delay_run(std::vector<std::uint32_t>& words, std::uint32_t cycles);
 
