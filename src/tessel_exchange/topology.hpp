@@ -2,10 +2,13 @@
 // The card's tile topology: logical tile number -> physical tile id, and the geometry derived from ids.
 
 #include <cstdint>
+#include <array>
+#include <span>
 #include <utility>
 #include <vector>
 
 #include "tessel_exchange/error.hpp"
+#include "tessel_exchange/words.hpp"
 
 namespace tessel_exchange {
 
@@ -47,6 +50,22 @@ inline constexpr std::uint32_t direction(std::uint16_t sender, std::uint16_t rec
   return exchange_distance(sender, receiver) > 0 ? 1 : 2;
 }
 
+// The rows of one transfer: a sender row and one receiver row per receiver, in receiver order.
+struct ExchangeRoute {
+  std::vector<ExchangeRow> receiver_rows;
+  ExchangeRow sender_row{};
+  bool operator==(const ExchangeRoute&) const = default;
+};
+
+// A point-to-point route whose receiver row still lacks the sender's physical id (see
+// finalize_point_receiver).
+struct PointToPointRoute {
+  ExchangeRow sender_row{};
+  std::uint32_t receiver_patch_index = 0;
+  std::array<std::uint32_t, 8> receiver_words{};
+  bool operator==(const PointToPointRoute&) const = default;
+};
+
 class Topology {
  public:
   // A table of distinct physical ids, at least one.
@@ -64,6 +83,17 @@ class Topology {
 
   // The logical partner tile (physical id XOR 2), or ExchangeError::Tile with `logical`.
   Result<std::uint16_t> paired_logical(std::uint16_t logical) const;
+
+  // Route builders. Rows are timed relative to the transfer's start; receivers' source selects end
+  // time_to_mux + 1 cycles after the sender's first send word starts.
+  Result<PointToPointRoute> point_to_point(std::uint16_t sender, std::uint16_t receiver, std::uint32_t words) const;
+  Result<ExchangeRoute> multicast(std::uint16_t sender, std::span<const std::uint16_t> receivers, std::uint32_t words,
+                                  std::uint32_t start_offset) const;
+  // A paired 64-bit transfer of `rows` rows whose receivers come in partner pairs.
+  Result<ExchangeRoute> paired_multicast(std::uint16_t sender, std::span<const std::uint16_t> receivers,
+                                         std::uint32_t rows) const;
+  Result<ExchangeRow> paired_receiver_row(std::uint16_t sender, std::uint16_t receiver, std::uint32_t rows,
+                                          std::int32_t base_correction) const;
 
   bool operator==(const Topology& other) const { return physical_tiles_ == other.physical_tiles_; }
 
