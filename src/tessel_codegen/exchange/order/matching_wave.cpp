@@ -180,8 +180,10 @@ std::optional<std::vector<std::size_t>> point_to_point_matching_wave_order(
   if (!balanced(transfers, tile_count)) return std::nullopt;
 
   std::vector<std::size_t> position(n, kNoPosition);
-  for (std::size_t i = 0; i < current_order.size(); ++i)
-    if (current_order[i] < n) position[current_order[i]] = i;
+  for (std::size_t i = 0; i < current_order.size(); ++i) {
+    support::check_invariant(current_order[i] < n, "index out of range");
+    position[current_order[i]] = i;
+  }
 
   std::vector<std::vector<std::size_t>> successors(n);
   std::vector<std::size_t> indegree(n, 0);
