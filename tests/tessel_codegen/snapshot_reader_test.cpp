@@ -110,6 +110,8 @@ TEST(SnapshotReaderTest, RejectsWithMessageAndPosition) {
       {"overlong UTF-8", "{\"x\":\"\xc0""\xaf""\"}", R"(invalid UTF-8 at line 1 column 7)"},
       {"control character in string", "{\"x\":\"a\tb\"}",
        R"(control character in string at line 1 column 8)"},
+      {"backslash outside a string", R"({"schema_version":3,\"tile_count":1})",
+       R"(unexpected character `\` outside a string at line 1 column 21)"},
       {"bad escape", R"({"x":"a\qb"})", R"(invalid escape in string at line 1 column 8)"},
       {"bad escape in key", R"({"x\u12G4":1})", R"(invalid unicode escape in string at line 1 column 4)"},
       {"lone surrogate", R"({"x":"\udc00"})", R"(unpaired surrogate in string at line 1 column 7)"},

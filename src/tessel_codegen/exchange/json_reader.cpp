@@ -117,7 +117,7 @@ JsonRead<void> JsonCursor::enter_container(const char* at) {
 
 JsonReadFailure JsonCursor::object_syntax_failure(const char* after_previous) {
   const char* at = next_token();
-  if (at_end_of_input(at)) return syntax_failure_at(at, "");
+  if (at_end_of_input(at)) return failure_at(at, "unexpected end of input");
   // simdjson reports the token it stopped at; what was expected there follows from the token before.
   if (after_previous != nullptr && at == after_previous) return failure_at(at, "expected `,` or `}`");
   const char* before = at;

@@ -37,7 +37,8 @@ using JsonValue = simdjson::ondemand::value;
 using JsonType = simdjson::ondemand::json_type;
 
 // The walk over one document: knows the input bounds (for offsets and the end of input) and the
-// current nesting depth.
+// current nesting depth. Reading stops at the first failure, so a failed walk does not restore the
+// depth.
 class JsonCursor {
  public:
   JsonCursor(simdjson::ondemand::document& document, std::string_view input);

@@ -81,6 +81,9 @@ std::optional<JsonTextProblem> find_lexical_problem(std::string_view input) {
     } else if (byte == '"') {
       in_string = true;
       string_start = at;
+    } else if (byte == '\\') {
+      // simdjson pairs quotes after treating every backslash as an escape, in strings or not.
+      return JsonTextProblem{"unexpected character `\\` outside a string", at};
     }
     ++at;
   }

@@ -22,7 +22,8 @@ struct JsonTextProblem {
 std::string line_column_suffix(std::string_view input, std::size_t offset);
 
 // The first problem that simdjson's whole-input pass rejects: invalid UTF-8, a control character
-// inside a string, or a string that is never closed. None if the input has none of these.
+// inside a string, a string that is never closed, or a backslash outside a string. None if the
+// input has none of these.
 std::optional<JsonTextProblem> find_lexical_problem(std::string_view input);
 
 // The first invalid escape in `string_token`, which starts at the opening quote of a JSON string;
