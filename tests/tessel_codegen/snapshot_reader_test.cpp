@@ -14,7 +14,8 @@ const std::string kSmallest = R"({"schema_version":3,"tile_count":1,"phases":[]}
 // A snapshot whose one phase holds `transfers` on a line of its own, so that positions inside
 // them read as line 2 and a column within `transfers`.
 std::string in_transfers(const std::string& transfers) {
-  return "{\"schema_version\":3,\"tile_count\":2,\"phases\":[{\"phase\":7,\"transfers\":[\n" + transfers + "\n]}]}";
+  return "{\"schema_version\":3,\"tile_count\":2,\"phases\":[{\"phase\":7,\"transfers\":[\n" + transfers +
+         "\n]}]}";
 }
 
 std::string nested_arrays(std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
@@ -106,8 +107,8 @@ TEST(SnapshotReaderTest, RejectsWithMessageAndPosition) {
        R"(unexpected end of input at line 1 column 35)"},
       {"truncated inside string", R"({"schema_version":3,"tile_c)",
        R"(unterminated string at line 1 column 21)"},
-      {"invalid UTF-8", "{\"schema_version\":3,\"x\":\"\xc3""(\"}", R"(invalid UTF-8 at line 1 column 26)"},
-      {"overlong UTF-8", "{\"x\":\"\xc0""\xaf""\"}", R"(invalid UTF-8 at line 1 column 7)"},
+      {"invalid UTF-8", "{\"schema_version\":3,\"x\":\"\xc3(\"}", R"(invalid UTF-8 at line 1 column 26)"},
+      {"overlong UTF-8", "{\"x\":\"\xc0\xaf\"}", R"(invalid UTF-8 at line 1 column 7)"},
       {"control character in string", "{\"x\":\"a\tb\"}",
        R"(control character in string at line 1 column 8)"},
       {"backslash outside a string", R"({"schema_version":3,\"tile_count":1})",
@@ -129,9 +130,11 @@ TEST(SnapshotReaderTest, RejectsWithMessageAndPosition) {
       {"bare minus", R"({"x":-})", R"(invalid number at line 1 column 6)"},
       {"number out of range", R"({"schema_version":1e400})", R"(number out of range at line 1 column 19)"},
       {"two documents", kSmallest + "\n" + kSmallest, R"(trailing characters at line 2 column 1)"},
-      {"malformed value under unknown key", kSmallest.substr(0, kSmallest.size() - 1) + R"(,"x":[1,{"a":tru}]})",
+      {"malformed value under unknown key",
+       kSmallest.substr(0, kSmallest.size() - 1) + R"(,"x":[1,{"a":tru}]})",
        R"(invalid literal at line 1 column 60)"},
-      {"missing comma under unknown key", R"({"x":{"a":1 "b":2}})", R"(expected `,` or `}` at line 1 column 13)"},
+      {"missing comma under unknown key", R"({"x":{"a":1 "b":2}})",
+       R"(expected `,` or `}` at line 1 column 13)"},
       // Nesting counts from the root (level 1); arrays and objects inside skipped values count too.
       {"recursion limit in skipped value", "{\"x\":" + nested_arrays(128) + "}",
        R"(recursion limit exceeded at line 1 column 133)"},
@@ -162,7 +165,8 @@ ExchangeScheduleSnapshot two_phase_snapshot() {
           ExchangeScheduleProblem{
               9,
               {
-                  ExchangeScheduleTransfer{0, {4096, 8192}, {{1, 256}, {3, 512}}, 8, ExchangeItemWidth::Word32},
+                  ExchangeScheduleTransfer{
+                      0, {4096, 8192}, {{1, 256}, {3, 512}}, 8, ExchangeItemWidth::Word32},
                   ExchangeScheduleTransfer{2, {64}, {{0, 1024}}, 2, ExchangeItemWidth::Paired64},
               }},
           ExchangeScheduleProblem{4, {}},
@@ -201,8 +205,7 @@ TEST(SnapshotReaderTest, IgnoresUnknownKeysAtEveryLevel) {
 
 TEST(SnapshotReaderTest, ArrayFormEqualsObjectForm) {
   EXPECT_EQ(read_valid(in_transfers(R"([0,[4096],[[5,4096]],4,"Word32"])")),
-            read_valid(in_transfers(
-                R"([0,[4096],[{"tile":5,"address":4096}],4,"Word32"])")));
+            read_valid(in_transfers(R"([0,[4096],[{"tile":5,"address":4096}],4,"Word32"])")));
   const std::string json =
       R"([3, 4, [[9, [[0, [4096, 8192], [[1, 256], {"tile": 3, "address": 512}], 8, "Word32"],
                     [2, [64], [[0, 1024]], 2, {"Paired64": null}]]],
@@ -226,15 +229,15 @@ TEST(SnapshotReaderTest, AcceptsNestingUpToTheLimit) {
   EXPECT_EQ(read_valid(kSmallest.substr(0, kSmallest.size() - 1) + ",\"x\":" + nested_arrays(127) + "}"),
             (ExchangeScheduleSnapshot{3, 1, {}}));
   // Seven levels of records around the skipped value, 121 inside it.
-  const ExchangeScheduleSnapshot snapshot =
-      read_valid(in_transfers(R"([0,[4096],[{"tile":1,"address":2,"x":)" + nested_arrays(121) + R"(}],4,"Word32"])"));
+  const ExchangeScheduleSnapshot snapshot = read_valid(
+      in_transfers(R"([0,[4096],[{"tile":1,"address":2,"x":)" + nested_arrays(121) + R"(}],4,"Word32"])"));
   ASSERT_EQ(snapshot.phases.size(), 1u);
   EXPECT_EQ(snapshot.phases[0].transfers[0].destinations, (std::vector<ExchangeScheduleDestination>{{1, 2}}));
 }
 
 TEST(SnapshotReaderTest, ReadsIntegersAtTheEdgesOfTheirWidths) {
-  const ExchangeScheduleSnapshot snapshot =
-      read_valid(R"({"schema_version":4294967295,"tile_count":65535,"phases":[{"phase":-0,"transfers":[]}]})");
+  const ExchangeScheduleSnapshot snapshot = read_valid(
+      R"({"schema_version":4294967295,"tile_count":65535,"phases":[{"phase":-0,"transfers":[]}]})");
   EXPECT_EQ(snapshot.schema_version, 4294967295u);
   EXPECT_EQ(snapshot.tile_count, 65535u);
   ASSERT_EQ(snapshot.phases.size(), 1u);
@@ -247,8 +250,8 @@ TEST(SnapshotReaderTest, MatchesEscapedKeys) {
 }
 
 TEST(SnapshotReaderTest, RejectsEveryTruncation) {
-  const std::string json =
-      in_transfers(R"({"source":0,"source_addresses":[4096],"destinations":[[1,2]],"words":4,"width":{"Word32":null}})");
+  const std::string json = in_transfers(
+      R"({"source":0,"source_addresses":[4096],"destinations":[[1,2]],"words":4,"width":{"Word32":null}})");
   for (std::size_t length = 0; length < json.size(); ++length) {
     SCOPED_TRACE(json.substr(0, length));
     const auto snapshot = read_snapshot(json.substr(0, length));

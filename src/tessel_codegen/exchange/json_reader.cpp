@@ -12,8 +12,11 @@ namespace tessel_codegen::exchange {
 namespace {
 
 // Checks a true/false/null token; simdjson's type() only looks at its first byte.
-JsonRead<void> check_literal(JsonCursor& cursor, const char* at, std::string_view token, std::string_view literal) {
-  if (trim_json_whitespace(token) != literal) return std::unexpected(cursor.syntax_failure_at(at, "invalid literal"));
+JsonRead<void> check_literal(JsonCursor& cursor, const char* at, std::string_view token,
+                             std::string_view literal) {
+  if (trim_json_whitespace(token) != literal) {
+    return std::unexpected(cursor.syntax_failure_at(at, "invalid literal"));
+  }
   return {};
 }
 
@@ -37,8 +40,8 @@ JsonRead<double> float_value(JsonCursor& cursor, const char* at, std::string_vie
 // What an invalid-type message names as found, in serde's words. `read_string_content` reads the
 // value as a string and is only called for strings.
 template <class ReadStringContent>
-JsonRead<std::string> describe_found(JsonCursor& cursor, JsonType type, const char* at, std::string_view raw_token,
-                                     ReadStringContent&& read_string_content) {
+JsonRead<std::string> describe_found(JsonCursor& cursor, JsonType type, const char* at,
+                                     std::string_view raw_token, ReadStringContent&& read_string_content) {
   const std::string_view token = trim_json_whitespace(raw_token);
   switch (type) {
     case JsonType::object:
@@ -68,7 +71,9 @@ std::string expected_variants(std::span<const std::string_view> variants) {
   if (variants.size() == 1) return fmt::format("expected `{}`", variants[0]);
   if (variants.size() == 2) return fmt::format("expected `{}` or `{}`", variants[0], variants[1]);
   std::string text = "expected one of ";
-  for (std::size_t i = 0; i < variants.size(); ++i) text += fmt::format("{}`{}`", i == 0 ? "" : ", ", variants[i]);
+  for (std::size_t i = 0; i < variants.size(); ++i) {
+    text += fmt::format("{}`{}`", i == 0 ? "" : ", ", variants[i]);
+  }
   return text;
 }
 
@@ -88,7 +93,8 @@ JsonCursor::JsonCursor(simdjson::ondemand::document& document, std::string_view 
     : document_(&document), input_(input) {}
 
 JsonReadFailure JsonCursor::failure_at(const char* at, std::string message) const {
-  const auto offset = std::clamp<std::ptrdiff_t>(at - input_.data(), 0, static_cast<std::ptrdiff_t>(input_.size()));
+  const auto offset =
+      std::clamp<std::ptrdiff_t>(at - input_.data(), 0, static_cast<std::ptrdiff_t>(input_.size()));
   return JsonReadFailure{std::move(message), static_cast<std::size_t>(offset)};
 }
 
@@ -122,11 +128,15 @@ JsonReadFailure JsonCursor::object_syntax_failure(const char* after_previous) {
   if (after_previous != nullptr && at == after_previous) return failure_at(at, "expected `,` or `}`");
   const char* before = at;
   while (before > input_.data() && is_json_whitespace(before[-1])) --before;
-  if (before > input_.data() && (before[-1] == '{' || before[-1] == ',')) return failure_at(at, "expected a string key");
+  if (before > input_.data() && (before[-1] == '{' || before[-1] == ',')) {
+    return failure_at(at, "expected a string key");
+  }
   return failure_at(at, "expected `:`");
 }
 
-JsonReadFailure JsonCursor::array_syntax_failure() { return syntax_failure_at(next_token(), "expected `,` or `]`"); }
+JsonReadFailure JsonCursor::array_syntax_failure() {
+  return syntax_failure_at(next_token(), "expected `,` or `]`");
+}
 
 JsonReadFailure JsonCursor::string_failure(const char* string_start) const {
   const auto offset = static_cast<std::size_t>(string_start - input_.data());
@@ -170,7 +180,8 @@ JsonRead<std::uint64_t> read_unsigned(JsonCursor& cursor, JsonValue& value, std:
   }
   const std::optional<std::uint64_t> integer = json_integer_within(token, max);
   if (!integer) {
-    return std::unexpected(cursor.failure_at(at, fmt::format("invalid value: integer `{}`, expected {}", token, expected)));
+    return std::unexpected(
+        cursor.failure_at(at, fmt::format("invalid value: integer `{}`, expected {}", token, expected)));
   }
   return *integer;
 }
@@ -185,9 +196,8 @@ JsonRead<void> skip_value(JsonCursor& cursor, JsonValue& value) {
       }));
       return {};
     case JsonType::array:
-      TESSEL_TRY(for_each_element(cursor, value, [&](const char*, JsonValue& element) {
-        return skip_value(cursor, element);
-      }));
+      TESSEL_TRY(for_each_element(
+          cursor, value, [&](const char*, JsonValue& element) { return skip_value(cursor, element); }));
       return {};
     case JsonType::string:
       TESSEL_TRY(read_string(cursor, value));
@@ -217,26 +227,37 @@ JsonRead<std::size_t> read_unit_variant(JsonCursor& cursor, JsonValue& value, st
                                         std::span<const std::string_view> variants) {
   const JsonType type = TESSEL_TRY(read_type(cursor, value));
   const char* at = value_start(value);
-  if (type == JsonType::string) return variant_index(cursor, at, TESSEL_TRY(read_string(cursor, value)), variants);
-  if (type != JsonType::object) return std::unexpected(invalid_type(cursor, value, type, fmt::format("enum {}", enum_name)));
+  if (type == JsonType::string) {
+    return variant_index(cursor, at, TESSEL_TRY(read_string(cursor, value)), variants);
+  }
+  if (type != JsonType::object) {
+    return std::unexpected(invalid_type(cursor, value, type, fmt::format("enum {}", enum_name)));
+  }
   // The externally tagged form: {"Variant": null}.
   std::optional<std::size_t> chosen;
   const char* closing = TESSEL_TRY(for_each_field(
-      cursor, value, [&](std::string_view key, const char* key_start, JsonValue& field_value) -> JsonRead<void> {
+      cursor, value,
+      [&](std::string_view key, const char* key_start, JsonValue& field_value) -> JsonRead<void> {
         if (chosen) return std::unexpected(cursor.failure_at(key_start, "trailing characters"));
         const std::size_t index = TESSEL_TRY(variant_index(cursor, key_start, key, variants));
         const JsonType field_type = TESSEL_TRY(read_type(cursor, field_value));
-        if (field_type != JsonType::null) return std::unexpected(invalid_type(cursor, field_value, field_type, "null"));
+        if (field_type != JsonType::null) {
+          return std::unexpected(invalid_type(cursor, field_value, field_type, "null"));
+        }
         TESSEL_TRY(skip_value(cursor, field_value));
         chosen = index;
         return {};
       }));
-  if (!chosen) return std::unexpected(cursor.failure_at(closing, "invalid length 0, expected map with a single key"));
+  if (!chosen) {
+    return std::unexpected(cursor.failure_at(closing, "invalid length 0, expected map with a single key"));
+  }
   return *chosen;
 }
 
 JsonReadFailure whole_input_failure(std::string_view input, simdjson::error_code error) {
-  if (const auto problem = find_lexical_problem(input)) return JsonReadFailure{problem->message, problem->offset};
+  if (const auto problem = find_lexical_problem(input)) {
+    return JsonReadFailure{problem->message, problem->offset};
+  }
   if (error == simdjson::EMPTY) return JsonReadFailure{"unexpected end of input", input.size()};
   return JsonReadFailure{fmt::format("invalid JSON: {}", simdjson::error_message(error)), 0};
 }
@@ -249,7 +270,9 @@ JsonRead<JsonValue> read_root_container(JsonCursor& cursor, simdjson::ondemand::
   }
   const char* at = token.data();
   JsonType type{};
-  if (document.type().get(type) != simdjson::SUCCESS) return std::unexpected(cursor.syntax_failure_at(at, "expected value"));
+  if (document.type().get(type) != simdjson::SUCCESS) {
+    return std::unexpected(cursor.syntax_failure_at(at, "expected value"));
+  }
   if (type == JsonType::object || type == JsonType::array) {
     JsonValue root;
     if (document.get_value().get(root) != simdjson::SUCCESS) {
@@ -258,13 +281,17 @@ JsonRead<JsonValue> read_root_container(JsonCursor& cursor, simdjson::ondemand::
     return root;
   }
   // simdjson reads scalar documents only through the document itself.
-  const JsonRead<std::string> found = describe_found(cursor, type, at, token, [&]() -> JsonRead<std::string_view> {
-    std::string_view text;
-    if (document.get_string().get(text) != simdjson::SUCCESS) return std::unexpected(cursor.string_failure(at));
-    return text;
-  });
+  const JsonRead<std::string> found =
+      describe_found(cursor, type, at, token, [&]() -> JsonRead<std::string_view> {
+        std::string_view text;
+        if (document.get_string().get(text) != simdjson::SUCCESS) {
+          return std::unexpected(cursor.string_failure(at));
+        }
+        return text;
+      });
   if (!found) return std::unexpected(found.error());
-  return std::unexpected(cursor.failure_at(at, fmt::format("invalid type: {}, expected {}", *found, expected)));
+  return std::unexpected(
+      cursor.failure_at(at, fmt::format("invalid type: {}, expected {}", *found, expected)));
 }
 
 }  // namespace tessel_codegen::exchange

@@ -134,7 +134,9 @@ template <class OnElement>
 JsonRead<const char*> for_each_element(JsonCursor& cursor, JsonValue& value, OnElement&& on_element) {
   TESSEL_TRY(cursor.enter_container(value_start(value)));
   simdjson::ondemand::array array;
-  if (value.get_array().get(array) != simdjson::SUCCESS) return std::unexpected(cursor.array_syntax_failure());
+  if (value.get_array().get(array) != simdjson::SUCCESS) {
+    return std::unexpected(cursor.array_syntax_failure());
+  }
   for (auto element_result : array) {
     JsonValue element;
     if (std::move(element_result).get(element) != simdjson::SUCCESS) {
@@ -177,7 +179,8 @@ JsonRead<Record> read_record(JsonCursor& cursor, JsonValue& value, std::string_v
   if (type == JsonType::object) {
     std::uint32_t seen = 0;
     const char* closing = TESSEL_TRY(for_each_field(
-        cursor, value, [&](std::string_view key, const char* key_start, JsonValue& field_value) -> JsonRead<void> {
+        cursor, value,
+        [&](std::string_view key, const char* key_start, JsonValue& field_value) -> JsonRead<void> {
           for (std::size_t i = 0; i < N; ++i) {
             if (fields[i].name != key) continue;
             if (seen & (1u << i)) {
@@ -206,7 +209,8 @@ JsonRead<Record> read_record(JsonCursor& cursor, JsonValue& value, std::string_v
         }));
     if (count < N) {
       return std::unexpected(cursor.failure_at(
-          closing, fmt::format("invalid length {}, expected struct {} with {} elements", count, struct_name, N)));
+          closing,
+          fmt::format("invalid length {}, expected struct {} with {} elements", count, struct_name, N)));
     }
     return record;
   }

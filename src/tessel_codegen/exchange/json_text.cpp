@@ -30,9 +30,7 @@ std::size_t utf8_sequence_length(std::string_view input, std::size_t at) {
   if (lead >= 0xF0 && lead <= 0xF4) {
     const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
     const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-    return byte(1) >= low && byte(1) <= high && is_continuation(byte(2)) && is_continuation(byte(3))
-               ? 4
-               : 0;
+    return byte(1) >= low && byte(1) <= high && is_continuation(byte(2)) && is_continuation(byte(3)) ? 4 : 0;
   }
   return 0;
 }
@@ -171,8 +169,8 @@ std::optional<std::uint64_t> json_integer_within(std::string_view token, std::ui
 std::string display_float(double value) {
   // Shortest round-trip digits in scientific form, e.g. "-1.25e+03", rewritten positionally.
   std::array<char, 64> buffer{};
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                    std::chars_format::scientific);
+  const auto result =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific);
   const std::string_view scientific(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
   const std::size_t exponent_at = scientific.find('e');
   if (exponent_at == std::string_view::npos) return std::string(scientific);  // inf or nan
@@ -211,11 +209,21 @@ std::string quote_for_display(std::string_view text) {
   std::string out = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
           out += fmt::format("\\u{{{:x}}}", static_cast<unsigned>(static_cast<unsigned char>(c)));

@@ -13,17 +13,20 @@ namespace tessel_codegen::exchange {
 namespace {
 
 JsonRead<std::uint16_t> read_u16(JsonCursor& cursor, JsonValue& value) {
-  return static_cast<std::uint16_t>(TESSEL_TRY(read_unsigned(cursor, value, std::numeric_limits<std::uint16_t>::max(), "u16")));
+  return static_cast<std::uint16_t>(
+      TESSEL_TRY(read_unsigned(cursor, value, std::numeric_limits<std::uint16_t>::max(), "u16")));
 }
 
 JsonRead<std::uint32_t> read_u32(JsonCursor& cursor, JsonValue& value) {
-  return static_cast<std::uint32_t>(TESSEL_TRY(read_unsigned(cursor, value, std::numeric_limits<std::uint32_t>::max(), "u32")));
+  return static_cast<std::uint32_t>(
+      TESSEL_TRY(read_unsigned(cursor, value, std::numeric_limits<std::uint32_t>::max(), "u32")));
 }
 
 constexpr std::array<std::string_view, 2> kWidthVariants = {"Word32", "Paired64"};
 
 JsonRead<ExchangeItemWidth> read_width(JsonCursor& cursor, JsonValue& value) {
-  const std::size_t variant = TESSEL_TRY(read_unit_variant(cursor, value, "ExchangeItemWidth", kWidthVariants));
+  const std::size_t variant =
+      TESSEL_TRY(read_unit_variant(cursor, value, "ExchangeItemWidth", kWidthVariants));
   return variant == 0 ? ExchangeItemWidth::Word32 : ExchangeItemWidth::Paired64;
 }
 
@@ -53,9 +56,10 @@ JsonRead<std::vector<ExchangeScheduleDestination>> read_destinations(JsonCursor&
 
 constexpr std::array<RecordField<ExchangeScheduleTransfer>, 5> kTransferFields = {{
     {"source", read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::source, read_u16>},
-    {"source_addresses",
-     read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::source_addresses, read_source_addresses>},
-    {"destinations", read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::destinations, read_destinations>},
+    {"source_addresses", read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::source_addresses,
+                                     read_source_addresses>},
+    {"destinations",
+     read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::destinations, read_destinations>},
     {"words", read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::words, read_u32>},
     {"width", read_member<ExchangeScheduleTransfer, &ExchangeScheduleTransfer::width, read_width>},
 }};
@@ -82,7 +86,8 @@ JsonRead<std::vector<ExchangeScheduleProblem>> read_problems(JsonCursor& cursor,
 }
 
 constexpr std::array<RecordField<ExchangeScheduleSnapshot>, 3> kSnapshotFields = {{
-    {"schema_version", read_member<ExchangeScheduleSnapshot, &ExchangeScheduleSnapshot::schema_version, read_u32>},
+    {"schema_version",
+     read_member<ExchangeScheduleSnapshot, &ExchangeScheduleSnapshot::schema_version, read_u32>},
     {"tile_count", read_member<ExchangeScheduleSnapshot, &ExchangeScheduleSnapshot::tile_count, read_u16>},
     {"phases", read_member<ExchangeScheduleSnapshot, &ExchangeScheduleSnapshot::phases, read_problems>},
 }};
@@ -94,10 +99,11 @@ JsonRead<ExchangeScheduleSnapshot> read_snapshot_record(JsonCursor& cursor, Json
 }  // namespace
 
 std::expected<ExchangeScheduleSnapshot, SnapshotReadError> read_snapshot(std::string_view json) {
-  JsonRead<ExchangeScheduleSnapshot> snapshot =
-      read_json_document<ExchangeScheduleSnapshot>(json, "struct ExchangeScheduleSnapshot", read_snapshot_record);
+  JsonRead<ExchangeScheduleSnapshot> snapshot = read_json_document<ExchangeScheduleSnapshot>(
+      json, "struct ExchangeScheduleSnapshot", read_snapshot_record);
   if (!snapshot) {
-    return std::unexpected(SnapshotReadError{snapshot.error().message + line_column_suffix(json, snapshot.error().offset)});
+    return std::unexpected(
+        SnapshotReadError{snapshot.error().message + line_column_suffix(json, snapshot.error().offset)});
   }
   return std::move(*snapshot);
 }
