@@ -1,9 +1,9 @@
 #pragma once
 // Reads an exchange-schedule snapshot from JSON text.
 
+#include <expected>
 #include <string>
 #include <string_view>
-#include <expected>
 
 #include "tessel_codegen/exchange/snapshot.hpp"
 
