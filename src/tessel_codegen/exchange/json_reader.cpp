@@ -37,7 +37,7 @@ JsonRead<double> float_value(JsonCursor& cursor, const char* at, std::string_vie
   return value;
 }
 
-// What an invalid-type message names as found, in serde's words. `read_string_content` reads the
+// What an invalid-type message names as found, in the reader's words. `read_string_content` reads the
 // value as a string and is only called for strings.
 template <class ReadStringContent>
 JsonRead<std::string> describe_found(JsonCursor& cursor, JsonType type, const char* at,

@@ -1,7 +1,7 @@
 #pragma once
 // A small typed reader on simdjson's on-demand API: records (objects with named fields in any order,
 // or arrays of field values in declared order), sequences, bounded unsigned integers, unit-variant
-// enumerations and fully validated skipping of unknown values, with serde-style error texts and
+// enumerations and fully validated skipping of unknown values, with the snapshot format's error texts and
 // the byte offset each error refers to. Objects and arrays nest at most kJsonMaxDepth levels deep,
 // counting those inside skipped values.
 
