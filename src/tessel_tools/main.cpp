@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tessel_codegen/exchange/phase_entry.hpp"
 #include "tessel_tools/arguments.hpp"
 #include "tessel_tools/loading.hpp"
 #include "tessel_tools/run_loop.hpp"
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
   auto loaded = tessel_tools::load_snapshot(args);
   if (!loaded) return fail(loaded.error());
 
-  auto ran = tessel_tools::run_benchmark(args, *loaded, stdout, tessel_tools::PhaseScheduler{});
+  auto ran = tessel_tools::run_benchmark(args, *loaded, stdout, tessel_codegen::exchange::schedule_exchange_problem);
   if (!ran) return fail(ran.error());
   if (std::fflush(stdout) != 0) return fail({"write standard output", {}});
   return 0;
