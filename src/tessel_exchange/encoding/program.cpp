@@ -120,6 +120,11 @@ Result<EncodedSchedule> build_scheduled_program(std::span<const ScheduledSenderR
         resume_from(*previous, result, horizon, same_senders, same_receives);
     if (resumed) cursor = *resumed;
   }
+  if (cursor.sender_index == 0 && cursor.receive_index == 0) {
+    // Most rows take two or three words and most controls one or two.
+    result.words.reserve(3 * result.senders.size() + 2 * result.receives.size() + 2);
+    result.checkpoints.reserve(result.senders.size() + result.receives.size());
+  }
 
   const std::span<const ReceiveEvent> events(result.receives);
   std::vector<std::uint32_t>& words = result.words;
