@@ -13,6 +13,7 @@ namespace {
 using testing::receiver_row;
 using testing::row_of;
 using testing::sender_row;
+using testing::SplitMix;
 
 std::unexpected<ExchangeError> reason(const char* text) { return std::unexpected(ExchangeError::schedule(text)); }
 
@@ -202,6 +203,83 @@ TEST(TileScheduleTest, FailedEncodingCachesNothing) {
   ASSERT_TRUE(tile.append_receiver_at(row, 0, 1).has_value());
   EXPECT_EQ(tile.encoded(), reason("SENDPICP instruction alignment"));
   EXPECT_EQ(tile.cached_encoding(), nullptr);
+}
+
+
+// A paired receiver row: paired source at `source`, format start `format_gap` cycles later, pointer two
+// cycles after that, paired teardown at source + rows and format end at format start + rows.
+ExchangeRow paired_receiver_row(std::uint32_t source, std::uint32_t format_gap, std::uint32_t rows,
+                                std::uint32_t format_value) {
+  return row_of({kEntrySyncWord, xpic_control_word(source, kXpicPairedBit | 9),
+                 pic_control_word(format_gap, kPicFormatBit | format_value), pic_control_word(2, 0),
+                 xpic_control_word(rows - format_gap - 2, kXpicPairedBit | kXpicTeardown),
+                 pic_control_word(format_gap, kPicFormatBit), delay_word(7), kReturnWord});
+}
+
+// Places random sender and receiver rows the way the phase builder does, on staged copies. Every
+// failed placement must leave the tile as it was, and the cached encoding, resumed from the previous
+// one at every step, must equal an encoding of the same contents from scratch.
+TEST(TileScheduleTest, IncrementalEncodingEqualsEncodingFromScratch) {
+  constexpr std::uint64_t kSequences = 1500;
+  constexpr int kSteps = 30;
+  std::size_t placed = 0;
+  std::size_t attempts = 0;
+  for (std::uint64_t sequence = 0; sequence < kSequences; ++sequence) {
+    SplitMix random(0x5C4ED + sequence);
+    TileProgramSchedule tile;
+    for (int step = 0; step < kSteps; ++step) {
+      TileProgramSchedule staged = tile;  // shares the cached encoding, as a builder's trial copy does
+      const auto before = state_of(staged);
+      const std::uint32_t near_end = tile.horizon() > 150 ? tile.horizon() - 150 + random.below(200) : random.below(200);
+      bool ok = false;
+      const std::uint32_t kind = random.below(10);
+      if (kind < 4) {
+        ok = staged.append_sender_at(sender_row(1 + random.below(150), random.below(40)), near_end).has_value();
+      } else if (kind < 8) {
+        // An ordinary stream, often right behind the open one so that it continues it.
+        const std::optional<OpenReceiveStream>& open = staged.open_stream();
+        const bool follow = open && !open->paired && random.chance(50);
+        const std::uint32_t pointer_value = follow ? open->end_address / 4 : random.below(0x10000);
+        const std::uint32_t source = 1 + random.below(120);
+        const std::uint32_t offset = follow && open->source_end >= source ? open->source_end - source : near_end;
+        ok = staged
+                 .append_receiver_at(receiver_row(source, 1 + random.below(80), 1 + random.below(20),
+                                                  1 + random.below(10), pointer_value),
+                                     offset, 1 + random.below(120))
+                 .has_value();
+      } else {
+        // A paired stream, sometimes starting its format where the open paired stream's ends.
+        const std::optional<OpenReceiveStream>& open = staged.open_stream();
+        const std::uint32_t rows = 64 + random.below(100);
+        const std::uint32_t source = 1 + random.below(60);
+        const std::uint32_t format_gap = 1 + random.below(50);
+        const bool follow = open && open->paired && open->has_paired_end == 1 && random.chance(60);
+        const std::uint32_t format_value = follow ? open->format_value : 1 + random.below(2);
+        const std::uint32_t offset = follow && open->paired_end >= source + format_gap
+                                         ? open->paired_end - source - format_gap
+                                         : near_end;
+        ok = staged.append_receiver_at(paired_receiver_row(source, format_gap, rows, format_value), offset, rows)
+                 .has_value();
+      }
+      ++attempts;
+      if (!ok) {
+        ASSERT_EQ(state_of(staged), before) << "sequence " << sequence << " step " << step;
+        continue;
+      }
+      ++placed;
+      const Result<EncodedSchedule> scratch =
+          encoding::build_scheduled_program(staged.senders(), staged.receives(), staged.horizon());
+      const Result<std::shared_ptr<const EncodedSchedule>> incremental = staged.encoded();
+      ASSERT_EQ(incremental.has_value(), scratch.has_value()) << "sequence " << sequence << " step " << step;
+      if (!scratch) {
+        ASSERT_EQ(incremental.error(), scratch.error());
+        continue;  // an unencodable trial is dropped, as the builder drops it
+      }
+      ASSERT_EQ(**incremental, *scratch) << "sequence " << sequence << " step " << step;
+      tile = staged;
+    }
+  }
+  EXPECT_GT(placed * 2, attempts) << placed << " of " << attempts << " placements succeeded";
 }
 
 }  // namespace

@@ -53,19 +53,33 @@ bool checkpoint_still_holds(const Checkpoint& checkpoint, const EncodedSchedule&
 
 // Copies the prefix of `previous` up to its latest checkpoint that still holds for `next`.
 std::optional<EncodingCursor> resume_from(const EncodedSchedule& previous, EncodedSchedule& next,
-                                          std::uint32_t horizon) {
-  const std::size_t same_senders = common_prefix(previous.senders, next.senders);
-  const std::size_t same_receives = common_prefix(previous.receives, next.receives);
+                                          std::uint32_t horizon, std::size_t same_senders,
+                                          std::size_t same_receives) {
   for (std::size_t index = previous.checkpoints.size(); index-- > 0;) {
     const Checkpoint& checkpoint = previous.checkpoints[index];
     if (!checkpoint_still_holds(checkpoint, next, horizon, same_senders, same_receives)) continue;
     const auto words_end = previous.words.begin() + static_cast<std::ptrdiff_t>(checkpoint.word_count);
-    next.words.insert(next.words.end(), previous.words.begin(), words_end);
+    next.words.reserve(previous.words.size() + kRowWords);
+    next.words.assign(previous.words.begin(), words_end);
     const auto checkpoints_end = previous.checkpoints.begin() + static_cast<std::ptrdiff_t>(index + 1);
-    next.checkpoints.insert(next.checkpoints.end(), previous.checkpoints.begin(), checkpoints_end);
+    next.checkpoints.reserve(previous.checkpoints.size() + kRowWords);
+    next.checkpoints.assign(previous.checkpoints.begin(), checkpoints_end);
     return EncodingCursor{checkpoint.cycle, checkpoint.sender_index, checkpoint.receive_index};
   }
   return std::nullopt;
+}
+
+// Sorts `list` stably by `less` unless it already is, and returns the number of its leading entries
+// equal to those of `reference`, a list that is known to be sorted.
+template <class T, class Less>
+std::size_t sort_and_match(std::vector<T>& list, const std::vector<T>* reference, Less less) {
+  std::size_t same = reference != nullptr ? common_prefix(*reference, list) : 0;
+  const auto unchecked = list.begin() + static_cast<std::ptrdiff_t>(same > 0 ? same - 1 : 0);
+  if (!std::is_sorted(unchecked, list.end(), less)) {
+    std::stable_sort(list.begin(), list.end(), less);
+    same = reference != nullptr ? common_prefix(*reference, list) : 0;
+  }
+  return same;
 }
 
 // End of the events from `begin` on whose cycle is not above `cycle`.
@@ -82,27 +96,34 @@ Result<EncodedSchedule> build_scheduled_program(std::span<const ScheduledSenderR
                                                 const EncodedSchedule* previous) {
   EncodedSchedule result;
   result.senders.assign(senders.begin(), senders.end());
-  if (!std::is_sorted(result.senders.begin(), result.senders.end(), by_payload_start)) {
-    std::stable_sort(result.senders.begin(), result.senders.end(), by_payload_start);
-  }
-  for (std::size_t index = 1; index < result.senders.size(); ++index) {
+  result.receives.assign(receives.begin(), receives.end());
+  // Leading rows and events equal to the previous encoding's were sorted and checked when it was
+  // built: only the rest needs a look.
+  const std::vector<ScheduledSenderRow>* previous_senders = previous ? &previous->senders : nullptr;
+  const std::vector<ReceiveEvent>* previous_receives = previous ? &previous->receives : nullptr;
+  const std::size_t same_senders = sort_and_match(result.senders, previous_senders, by_payload_start);
+  const std::size_t same_receives = sort_and_match(result.receives, previous_receives, by_cycle);
+
+  for (std::size_t index = std::max<std::size_t>(same_senders, 1); index < result.senders.size(); ++index) {
     if (result.senders[index].payload_start < result.senders[index - 1].payload_end) {
       return std::unexpected(ExchangeError::schedule("overlapping outgoing messages"));
     }
   }
-  result.receives.assign(receives.begin(), receives.end());
-  if (!std::is_sorted(result.receives.begin(), result.receives.end(), by_cycle)) {
-    std::stable_sort(result.receives.begin(), result.receives.end(), by_cycle);
-  }
-  TESSEL_TRY(check_simultaneous_receive_controls(result.receives));
+  // Recheck from the start of the group that holds the last unchanged event.
+  std::size_t unchecked = same_receives > 0 ? same_receives - 1 : 0;
+  while (unchecked > 0 && result.receives[unchecked - 1].cycle == result.receives[unchecked].cycle) --unchecked;
+  TESSEL_TRY(check_simultaneous_receive_controls(std::span(result.receives).subspan(unchecked)));
 
-  if (previous != nullptr) {
-    result.words.reserve(previous->words.size() + kRowWords);
-    result.checkpoints.reserve(previous->checkpoints.size() + 1);
-  }
   EncodingCursor cursor;
   if (previous != nullptr) {
-    if (const std::optional<EncodingCursor> resumed = resume_from(*previous, result, horizon)) cursor = *resumed;
+    const std::optional<EncodingCursor> resumed =
+        resume_from(*previous, result, horizon, same_senders, same_receives);
+    if (resumed) cursor = *resumed;
+  }
+  if (cursor.sender_index == 0 && cursor.receive_index == 0) {
+    // Most rows take two or three words and most controls one or two.
+    result.words.reserve(3 * result.senders.size() + 2 * result.receives.size() + 2);
+    result.checkpoints.reserve(result.senders.size() + result.receives.size());
   }
 
   const std::span<const ReceiveEvent> events(result.receives);

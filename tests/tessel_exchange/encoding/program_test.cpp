@@ -11,6 +11,7 @@ namespace tessel_exchange::encoding {
 namespace {
 
 using testing::placed_row;
+using testing::SplitMix;
 using testing::pointer_event;
 using testing::source_event;
 using testing::teardown_event;
@@ -113,23 +114,6 @@ TEST(ProgramTest, ResumptionCopiesTheUnchangedPrefix) {
   EXPECT_NE(changed->words[0], 0xDEADBEEFu);
   EXPECT_EQ(changed, build_scheduled_program(senders, receives, 400));
 }
-
-// A small deterministic generator, so that the property below sees the same sequences everywhere.
-class SplitMix {
- public:
-  explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::uint32_t bound) { return static_cast<std::uint32_t>(next() % bound); }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-
- private:
-  std::uint64_t state_;
-};
 
 // A tile timeline that grows and changes the way a tile schedule does under the phase builder.
 struct Timeline {
