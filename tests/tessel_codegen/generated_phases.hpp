@@ -6,25 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "test_support/split_mix.hpp"
 #include "tessel_codegen/exchange/snapshot.hpp"
 
 namespace tessel_codegen::exchange::testing {
 
-class SplitMix {
- public:
-  explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::uint32_t n) { return static_cast<std::uint32_t>(next() % n); }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-
- private:
-  std::uint64_t state_;
-};
+using test_support::SplitMix;
 
 // Addresses come from a few small regions so that transfers overlap in memory and elements.
 inline std::uint32_t pick_address(SplitMix& random, std::uint32_t alignment) {
