@@ -30,7 +30,8 @@ inline ExchangeScheduleProblem generated_phase(std::uint64_t seed, std::uint16_t
     if (kind < 2 && tile_count >= 4) {
       // Paired: a receiver pair apart from the source's pair.
       t.width = ExchangeItemWidth::Paired64;
-      t.words = 128 + 2 * random.below(200);
+      // Even row counts: paired rows of some odd counts put two controls on one cycle.
+      t.words = 128 + 4 * random.below(100);
       const std::uint16_t own_pair = t.source / 2;
       std::uint16_t pair = static_cast<std::uint16_t>(random.below(tile_count / 2));
       if (pair == own_pair) pair = static_cast<std::uint16_t>((pair + 1) % (tile_count / 2));
