@@ -112,6 +112,8 @@ std::expected<TraceFile, RunError> TraceFile::create(const std::string& path, co
   errno = 0;
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "wb"));
   if (!file) return std::unexpected(RunError{context, {std::strerror(errno)}});
+  // The closing part is rewritten after every phase, so the file must allow seeking (not a pipe).
+  if (std::fseek(file.get(), 0, SEEK_SET) != 0) return std::unexpected(RunError{context, {std::strerror(errno)}});
   TraceFile trace(path, std::move(file), fmt::format("\n],\n\"displayTimeUnit\":\"ms\",\n\"otherData\":{}}}\n", other_data));
   const std::string head = "{\"traceEvents\":[\n";
   errno = 0;

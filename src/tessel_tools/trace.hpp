@@ -13,6 +13,7 @@
 #include <expected>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tessel_codegen/exchange/physical_phase.hpp"
