@@ -10,6 +10,7 @@
 namespace tessel_exchange {
 namespace {
 
+using testing::receiver_row;
 using testing::sender_row;
 
 const Topology& small_card() {
@@ -153,6 +154,76 @@ TEST(PhaseProgramBuilder, FailedPlacementChangesNoTile) {
     }
   }
   EXPECT_EQ(builder.transfer_timing_at(0, {}, route, 0, 8).error(), ExchangeError::schedule("receiver row count"));
+}
+
+// The search accepts a receiver window whose events share a cycle only with events that appending it
+// removes or with which they form a pointer-and-mux pair, and keeps the sender's payload start and the
+// cycle after it free of controls. Placing at the found offset must leave every tile encodable in
+// these terms.
+TEST(PhaseProgramBuilder, SearchSkipsControlsThatCannotShareACycle) {
+  struct Transfer {
+    std::uint16_t sender;
+    std::vector<std::uint16_t> receivers;
+    ExchangeRoute route;
+    std::uint32_t rows;
+    std::uint32_t offset;  // for the placed transfers; the first allowed offset of the probe
+  };
+  const auto transfer = [](std::uint16_t sender, std::vector<std::uint16_t> receivers,
+                           std::vector<ExchangeRow> receiver_rows, std::uint32_t words, std::uint32_t rows,
+                           std::uint32_t offset) {
+    ExchangeRoute route;
+    route.sender_row = sender_row(words);
+    route.receiver_rows = std::move(receiver_rows);
+    return Transfer{sender, std::move(receivers), std::move(route), rows, offset};
+  };
+  // Tile 1 receives a stream at offset 0: source at 113, teardown at the source end 117, pointer at 165.
+  const Transfer first_stream = transfer(0, {1}, {receiver_row(113, 52, 10)}, 4, 4, 0);
+  struct Case {
+    const char* name;
+    std::vector<Transfer> placed;
+    Transfer probe;
+    std::uint32_t expected;
+  };
+  const std::vector<Case> cases = {
+      {"a source on the open stream's teardown replaces it",
+       {first_stream},
+       transfer(2, {1}, {receiver_row(113, 56, 10)}, 4, 4, 0),
+       4},
+      {"a teardown may share the cycle of a pointer",
+       {first_stream},
+       transfer(2, {1}, {receiver_row(113, 60, 10)}, 4, 48, 4),
+       4},
+      {"a source on a send's first cycle and the one after moves on",
+       {transfer(1, {}, {}, 4, 4, 113)},
+       transfer(2, {1}, {receiver_row(113, 52, 10)}, 4, 4, 0),
+       2},
+      {"a payload starting on a control moves one cycle",
+       {transfer(2, {0}, {receiver_row(10, 20, 5)}, 4, 4, 0)},
+       transfer(0, {}, {}, 4, 4, 10),
+       11},
+      {"a payload starting one cycle before a control moves two cycles",
+       {transfer(2, {0}, {receiver_row(10, 20, 5)}, 4, 4, 0)},
+       transfer(0, {}, {}, 4, 4, 9),
+       11},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PhaseProgramBuilder builder = PhaseProgramBuilder::create(4);
+    for (const Transfer& t : c.placed)
+      ASSERT_TRUE(builder.append_transfer_at(t.sender, {}, t.receivers, t.route, t.offset, t.rows));
+    const Transfer& probe = c.probe;
+    const Result<std::uint32_t> offset =
+        builder.earliest_transfer_offset_deferred(probe.sender, {}, probe.receivers, probe.route, probe.rows, probe.offset);
+    ASSERT_TRUE(offset) << offset.error().to_string();
+    EXPECT_EQ(*offset, c.expected);
+    ASSERT_TRUE(builder.append_transfer_at(probe.sender, {}, probe.receivers, probe.route, *offset, probe.rows));
+    for (const TileProgramSchedule& tile : builder.tiles()) {
+      EXPECT_TRUE(check_simultaneous_receive_controls(tile.receives()));
+      for (const ScheduledSenderRow& row : tile.senders())
+        for (const ReceiveEvent& event : tile.receives())
+          EXPECT_FALSE(event.cycle == row.payload_start || event.cycle == row.payload_start + 1) << event.cycle;
+    }
+  }
 }
 
 // The validating search agrees with the deferred one unless the deferred offset cannot be encoded.
