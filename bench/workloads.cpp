@@ -24,8 +24,9 @@ using tessel_codegen::exchange::ExchangeScheduleTransfer;
 constexpr std::uint32_t kSendBase = 0x1000;
 constexpr std::uint32_t kSendLimit = 0x30000;
 constexpr std::uint32_t kReceiveBase = 0x40000;
-// Receive buffers start over here rather than run out of the address space.
-constexpr std::uint32_t kReceiveLimit = 0xF0000000;
+// A tile addresses 1 MiB; receive buffers start over from kReceiveBase rather than run past it,
+// which makes later writes depend on earlier ones to the same bytes, as reused buffers do.
+constexpr std::uint32_t kReceiveLimit = 0x100000;
 
 constexpr std::uint32_t kMaxWords = 4148;
 constexpr std::uint32_t kMinPairedWords = 128;
@@ -125,11 +126,12 @@ class PhaseWriter {
     return address;
   }
 
-  // Writes get bytes of their own, so they only depend on each other where a shape wants it.
+  // Writes get bytes of their own until the region runs out, so they depend on each other only where
+  // a shape wants it or a tile receives more than its memory holds.
   std::uint32_t receive_buffer(std::uint16_t tile, std::uint32_t words) {
     const std::uint32_t bytes = buffer_bytes(words);
     TileMemory& memory = memory_[tile];
-    if (memory.next_receive > kReceiveLimit - bytes) memory.next_receive = kReceiveBase;
+    if (memory.next_receive + bytes > kReceiveLimit) memory.next_receive = kReceiveBase;
     const std::uint32_t address = memory.next_receive;
     memory.next_receive += bytes;
     return address;
