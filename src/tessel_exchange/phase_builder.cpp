@@ -216,19 +216,39 @@ Result<void> PhaseProgramBuilder::charge_validation(std::uint16_t sender,
 
 Result<void> PhaseProgramBuilder::trial_encoding(std::uint16_t sender, std::span<const std::uint16_t> receivers,
                                                  const ExchangeRoute& route, std::uint32_t offset, std::uint32_t rows) {
+  last_trial_.reset();
   // The originals keep a successful encoding cached, so that each copy resumes from it.
   (void)tiles_[sender].encoded();
   TileProgramSchedule sending = tiles_[sender];
   TESSEL_TRY(sending.append_sender_at(route.sender_row, offset));
   TESSEL_TRY(sending.encoded());
+  std::vector<TileProgramSchedule> schedules;
+  schedules.reserve(1 + receivers.size());
+  bool loopback = false;
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     const std::uint16_t receiver = receivers[k];
+    loopback = loopback || receiver == sender;
     if (receiver != sender) (void)tiles_[receiver].encoded();
     TileProgramSchedule receiving = receiver == sender ? sending : tiles_[receiver];
     TESSEL_TRY(receiving.append_receiver_at(route.receiver_rows[k], offset, rows));
     TESSEL_TRY(receiving.encoded());
+    schedules.push_back(std::move(receiving));
+  }
+  // A loopback tile encodes here from the sending copy, but would resume from its original when
+  // appended: its copy is not kept, so that every committed encoding is the one the append yields.
+  if (!loopback) {
+    schedules.insert(schedules.begin(), std::move(sending));
+    last_trial_ = TrialTiles{sender, {receivers.begin(), receivers.end()}, route, offset, rows, std::move(schedules)};
   }
   return {};
+}
+
+bool PhaseProgramBuilder::trial_matches(const TrialTiles& trial, std::uint16_t sender,
+                                        std::span<const std::uint16_t> receivers, const ExchangeRoute& route,
+                                        std::uint32_t offset, std::uint32_t rows) {
+  return trial.sender == sender && trial.offset == offset && trial.rows == rows &&
+         std::equal(receivers.begin(), receivers.end(), trial.receivers.begin(), trial.receivers.end()) &&
+         trial.route == route;
 }
 
 Result<std::uint32_t> PhaseProgramBuilder::earliest_transfer_offset(std::uint16_t sender,
@@ -255,6 +275,11 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
                                                                     std::span<const std::uint16_t> receivers,
                                                                     const ExchangeRoute& route, std::uint32_t offset,
                                                                     std::uint32_t rows) {
+  // A trial encoding only prepares the append that directly follows it. Its copies are what appending
+  // the same transfer at the same offset to the unchanged tiles gives, with the encodings done.
+  std::optional<TrialTiles> trial = std::move(last_trial_);
+  last_trial_.reset();
+  const bool from_trial = trial && trial_matches(*trial, sender, receivers, route, offset, rows);
   PhaseTransferTiming timing = TESSEL_TRY(transfer_timing_at(sender, receivers, route, offset, rows));
   TESSEL_TRY(check_receivers(*this, sender, receivers, route));
 
@@ -266,8 +291,12 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
       if (index == tile) return &schedule;
     return nullptr;
   };
-  staged.emplace_back(sender, tiles_[sender]);
-  TESSEL_TRY(staged.back().second.append_sender_at(route.sender_row, offset));
+  if (from_trial) {
+    staged.emplace_back(sender, std::move(trial->schedules[0]));
+  } else {
+    staged.emplace_back(sender, tiles_[sender]);
+    TESSEL_TRY(staged.back().second.append_sender_at(route.sender_row, offset));
+  }
 
   for (std::uint16_t partner : partners) {
     if (partner == sender || std::find(receivers.begin(), receivers.end(), partner) != receivers.end() ||
@@ -292,6 +321,10 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
     }
     if (find_staged(receiver) != nullptr) return std::unexpected(ExchangeError::duplicate_tile());
     if (receiver >= tiles_.size()) return std::unexpected(ExchangeError::tile(receiver));
+    if (from_trial) {
+      staged.emplace_back(receiver, std::move(trial->schedules[1 + k]));
+      continue;
+    }
     staged.emplace_back(receiver, tiles_[receiver]);
     TESSEL_TRY(staged.back().second.append_receiver_at(route.receiver_rows[k], offset, rows));
   }
