@@ -106,7 +106,7 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::transfer_timing_at(std::uint16_
   timing.end = sending.end;
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     if (receivers[k] >= tiles_.size()) return std::unexpected(ExchangeError::tile(receivers[k]));
-    const ReceiveRowTiming row = TESSEL_TRY(receive_row_timing(route.receiver_rows[k], 0));
+    const ReceiveRowTiming row = TESSEL_TRY(receiver_row_timing(k, route.receiver_rows[k]));
     const ScheduledReceiverWindow window =
         TESSEL_TRY(scheduled_receive_window(row, offset, rows, tiles_[receivers[k]].open_stream()));
     timing.receive_starts.push_back(window.pointer_cycle);
@@ -114,6 +114,15 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::transfer_timing_at(std::uint16_
     timing.receive_ends.push_back(window.window_end);
     timing.end = std::max(timing.end, window.window_end);
   }
+  return timing;
+}
+
+Result<ReceiveRowTiming> PhaseProgramBuilder::receiver_row_timing(std::size_t position, const ExchangeRow& row) const {
+  if (position < row_timings_.size() && row_timings_[position].known && row_timings_[position].row == row)
+    return row_timings_[position].timing;
+  ReceiveRowTiming timing = TESSEL_TRY(receive_row_timing(row, 0));
+  if (position >= row_timings_.size()) row_timings_.resize(position + 1);
+  row_timings_[position] = {true, row, timing};
   return timing;
 }
 
@@ -163,7 +172,7 @@ Result<std::uint32_t> PhaseProgramBuilder::constrained_offset(std::uint16_t send
     for (std::size_t k = 0; k < receivers.size(); ++k) {
       if (receivers[k] >= tiles_.size()) return std::unexpected(ExchangeError::tile(receivers[k]));
       const TileProgramSchedule& tile = tiles_[receivers[k]];
-      const ReceiveRowTiming timing = TESSEL_TRY(receive_row_timing(route.receiver_rows[k], 0));
+      const ReceiveRowTiming timing = TESSEL_TRY(receiver_row_timing(k, route.receiver_rows[k]));
       if (const auto& open = tile.open_stream()) {
         const std::optional<std::uint32_t> source_cycle = timing.source ? timing.source : timing.paired_start;
         if (!source_cycle) return schedule_error("receive source timing");
