@@ -11,6 +11,9 @@ namespace tessel_exchange {
 
 namespace {
 
+// Receiver lists up to this length are checked for repeats by searching them.
+constexpr std::size_t kSearchedReceivers = 16;
+
 std::unexpected<ExchangeError> schedule_error(const char* reason) {
   return std::unexpected(ExchangeError::schedule(reason));
 }
@@ -315,15 +318,17 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
     staged.emplace_back(partner, tiles_[partner]);
     staged.back().second.reserve_as_partner(timing.sender_end);
   }
-  std::vector<bool> received(tiles_.size(), false);
+  // Receivers met so far: the usual handful is searched, a long multicast marks them in a table.
+  const bool by_table = receivers.size() > kSearchedReceivers;
+  std::vector<bool> received(by_table ? tiles_.size() : 0, false);
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     const std::uint16_t receiver = receivers[k];
-    const bool seen = receiver < tiles_.size()
+    const bool seen = by_table && receiver < tiles_.size()
                           ? received[receiver]
                           : std::find(receivers.begin(), receivers.begin() + static_cast<std::ptrdiff_t>(k), receiver) !=
                                 receivers.begin() + static_cast<std::ptrdiff_t>(k);
     if (seen) return std::unexpected(ExchangeError::duplicate_tile());
-    if (receiver < tiles_.size()) received[receiver] = true;
+    if (by_table && receiver < tiles_.size()) received[receiver] = true;
     if (receiver == sender) {
       TESSEL_TRY(staged.front().second.append_receiver_at(route.receiver_rows[k], offset, rows));
       continue;
