@@ -10,10 +10,10 @@
 
 namespace {
 
-// About 100 MB of JSON: 40 mixed full-card phases of 20 000 transfers.
+// About 100 MB of JSON: 31 mixed full-card phases of 20 000 transfers.
 const std::string& large_snapshot_json() {
   static const std::string json = [] {
-    const auto snapshot = tessel_bench::generate_workload({tessel_bench::WorkloadShape::Mixed, 1472, 20000, 9, 40});
+    const auto snapshot = tessel_bench::generate_workload({tessel_bench::WorkloadShape::Mixed, 1472, 20000, 9, 31});
     if (!snapshot) std::abort();
     return tessel_bench::snapshot_json(*snapshot);
   }();
