@@ -11,6 +11,9 @@ namespace tessel_exchange {
 
 namespace {
 
+// Receiver lists up to this length are checked for repeats by searching them.
+constexpr std::size_t kSearchedReceivers = 16;
+
 std::unexpected<ExchangeError> schedule_error(const char* reason) {
   return std::unexpected(ExchangeError::schedule(reason));
 }
@@ -106,7 +109,7 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::transfer_timing_at(std::uint16_
   timing.end = sending.end;
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     if (receivers[k] >= tiles_.size()) return std::unexpected(ExchangeError::tile(receivers[k]));
-    const ReceiveRowTiming row = TESSEL_TRY(receive_row_timing(route.receiver_rows[k], 0));
+    const ReceiveRowTiming row = TESSEL_TRY(receiver_row_timing(k, route.receiver_rows[k]));
     const ScheduledReceiverWindow window =
         TESSEL_TRY(scheduled_receive_window(row, offset, rows, tiles_[receivers[k]].open_stream()));
     timing.receive_starts.push_back(window.pointer_cycle);
@@ -114,6 +117,15 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::transfer_timing_at(std::uint16_
     timing.receive_ends.push_back(window.window_end);
     timing.end = std::max(timing.end, window.window_end);
   }
+  return timing;
+}
+
+Result<ReceiveRowTiming> PhaseProgramBuilder::receiver_row_timing(std::size_t position, const ExchangeRow& row) const {
+  if (position < row_timings_.size() && row_timings_[position].known && row_timings_[position].row == row)
+    return row_timings_[position].timing;
+  ReceiveRowTiming timing = TESSEL_TRY(receive_row_timing(row, 0));
+  if (position >= row_timings_.size()) row_timings_.resize(position + 1);
+  row_timings_[position] = {true, row, timing};
   return timing;
 }
 
@@ -163,7 +175,7 @@ Result<std::uint32_t> PhaseProgramBuilder::constrained_offset(std::uint16_t send
     for (std::size_t k = 0; k < receivers.size(); ++k) {
       if (receivers[k] >= tiles_.size()) return std::unexpected(ExchangeError::tile(receivers[k]));
       const TileProgramSchedule& tile = tiles_[receivers[k]];
-      const ReceiveRowTiming timing = TESSEL_TRY(receive_row_timing(route.receiver_rows[k], 0));
+      const ReceiveRowTiming timing = TESSEL_TRY(receiver_row_timing(k, route.receiver_rows[k]));
       if (const auto& open = tile.open_stream()) {
         const std::optional<std::uint32_t> source_cycle = timing.source ? timing.source : timing.paired_start;
         if (!source_cycle) return schedule_error("receive source timing");
@@ -216,19 +228,39 @@ Result<void> PhaseProgramBuilder::charge_validation(std::uint16_t sender,
 
 Result<void> PhaseProgramBuilder::trial_encoding(std::uint16_t sender, std::span<const std::uint16_t> receivers,
                                                  const ExchangeRoute& route, std::uint32_t offset, std::uint32_t rows) {
+  last_trial_.reset();
   // The originals keep a successful encoding cached, so that each copy resumes from it.
   (void)tiles_[sender].encoded();
   TileProgramSchedule sending = tiles_[sender];
   TESSEL_TRY(sending.append_sender_at(route.sender_row, offset));
   TESSEL_TRY(sending.encoded());
+  std::vector<TileProgramSchedule> schedules;
+  schedules.reserve(1 + receivers.size());
+  bool loopback = false;
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     const std::uint16_t receiver = receivers[k];
+    loopback = loopback || receiver == sender;
     if (receiver != sender) (void)tiles_[receiver].encoded();
     TileProgramSchedule receiving = receiver == sender ? sending : tiles_[receiver];
     TESSEL_TRY(receiving.append_receiver_at(route.receiver_rows[k], offset, rows));
     TESSEL_TRY(receiving.encoded());
+    schedules.push_back(std::move(receiving));
+  }
+  // A loopback tile encodes here from the sending copy, but would resume from its original when
+  // appended: its copy is not kept, so that every committed encoding is the one the append yields.
+  if (!loopback) {
+    schedules.insert(schedules.begin(), std::move(sending));
+    last_trial_ = TrialTiles{sender, {receivers.begin(), receivers.end()}, route, offset, rows, std::move(schedules)};
   }
   return {};
+}
+
+bool PhaseProgramBuilder::trial_matches(const TrialTiles& trial, std::uint16_t sender,
+                                        std::span<const std::uint16_t> receivers, const ExchangeRoute& route,
+                                        std::uint32_t offset, std::uint32_t rows) {
+  return trial.sender == sender && trial.offset == offset && trial.rows == rows &&
+         std::equal(receivers.begin(), receivers.end(), trial.receivers.begin(), trial.receivers.end()) &&
+         trial.route == route;
 }
 
 Result<std::uint32_t> PhaseProgramBuilder::earliest_transfer_offset(std::uint16_t sender,
@@ -255,6 +287,11 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
                                                                     std::span<const std::uint16_t> receivers,
                                                                     const ExchangeRoute& route, std::uint32_t offset,
                                                                     std::uint32_t rows) {
+  // A trial encoding only prepares the append that directly follows it. Its copies are what appending
+  // the same transfer at the same offset to the unchanged tiles gives, with the encodings done.
+  std::optional<TrialTiles> trial = std::move(last_trial_);
+  last_trial_.reset();
+  const bool from_trial = trial && trial_matches(*trial, sender, receivers, route, offset, rows);
   PhaseTransferTiming timing = TESSEL_TRY(transfer_timing_at(sender, receivers, route, offset, rows));
   TESSEL_TRY(check_receivers(*this, sender, receivers, route));
 
@@ -266,8 +303,12 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
       if (index == tile) return &schedule;
     return nullptr;
   };
-  staged.emplace_back(sender, tiles_[sender]);
-  TESSEL_TRY(staged.back().second.append_sender_at(route.sender_row, offset));
+  if (from_trial) {
+    staged.emplace_back(sender, std::move(trial->schedules[0]));
+  } else {
+    staged.emplace_back(sender, tiles_[sender]);
+    TESSEL_TRY(staged.back().second.append_sender_at(route.sender_row, offset));
+  }
 
   for (std::uint16_t partner : partners) {
     if (partner == sender || std::find(receivers.begin(), receivers.end(), partner) != receivers.end() ||
@@ -277,21 +318,27 @@ Result<PhaseTransferTiming> PhaseProgramBuilder::append_transfer_at(std::uint16_
     staged.emplace_back(partner, tiles_[partner]);
     staged.back().second.reserve_as_partner(timing.sender_end);
   }
-  std::vector<bool> received(tiles_.size(), false);
+  // Receivers met so far: the usual handful is searched, a long multicast marks them in a table.
+  const bool by_table = receivers.size() > kSearchedReceivers;
+  std::vector<bool> received(by_table ? tiles_.size() : 0, false);
   for (std::size_t k = 0; k < receivers.size(); ++k) {
     const std::uint16_t receiver = receivers[k];
-    const bool seen = receiver < tiles_.size()
+    const bool seen = by_table && receiver < tiles_.size()
                           ? received[receiver]
                           : std::find(receivers.begin(), receivers.begin() + static_cast<std::ptrdiff_t>(k), receiver) !=
                                 receivers.begin() + static_cast<std::ptrdiff_t>(k);
     if (seen) return std::unexpected(ExchangeError::duplicate_tile());
-    if (receiver < tiles_.size()) received[receiver] = true;
+    if (by_table && receiver < tiles_.size()) received[receiver] = true;
     if (receiver == sender) {
       TESSEL_TRY(staged.front().second.append_receiver_at(route.receiver_rows[k], offset, rows));
       continue;
     }
     if (find_staged(receiver) != nullptr) return std::unexpected(ExchangeError::duplicate_tile());
     if (receiver >= tiles_.size()) return std::unexpected(ExchangeError::tile(receiver));
+    if (from_trial) {
+      staged.emplace_back(receiver, std::move(trial->schedules[1 + k]));
+      continue;
+    }
     staged.emplace_back(receiver, tiles_[receiver]);
     TESSEL_TRY(staged.back().second.append_receiver_at(route.receiver_rows[k], offset, rows));
   }

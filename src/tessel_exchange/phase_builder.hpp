@@ -78,8 +78,34 @@ class PhaseProgramBuilder {
   Result<void> trial_encoding(std::uint16_t sender, std::span<const std::uint16_t> receivers, const ExchangeRoute& route,
                               std::uint32_t offset, std::uint32_t rows);
 
+  // The tiles of the last successful trial encoding, already holding the transfer and its encoding.
+  // When the same transfer is then appended at the same offset, these copies are committed instead of
+  // being built and encoded a second time.
+  struct TrialTiles {
+    std::uint16_t sender = 0;
+    std::vector<std::uint16_t> receivers;
+    ExchangeRoute route;
+    std::uint32_t offset = 0;
+    std::uint32_t rows = 0;
+    std::vector<TileProgramSchedule> schedules;  // the sender's, then each receiver's
+  };
+  static bool trial_matches(const TrialTiles& trial, std::uint16_t sender, std::span<const std::uint16_t> receivers,
+                            const ExchangeRoute& route, std::uint32_t offset, std::uint32_t rows);
+
+  // The timing of the receiver row at `position` of a route. A row's timing depends on its words
+  // alone, and one append asks for the same rows in every offset search and timing, so the rows of
+  // the latest route are remembered by position.
+  Result<ReceiveRowTiming> receiver_row_timing(std::size_t position, const ExchangeRow& row) const;
+
   std::vector<TileProgramSchedule> tiles_;
   std::shared_ptr<std::atomic<std::uint64_t>> validation_budget_;
+  std::optional<TrialTiles> last_trial_;
+  struct KnownRowTiming {
+    bool known = false;
+    ExchangeRow row{};
+    ReceiveRowTiming timing;
+  };
+  mutable std::vector<KnownRowTiming> row_timings_;
 };
 
 }  // namespace tessel_exchange

@@ -18,6 +18,25 @@ namespace tessel_exchange {
 
 namespace {
 
+// Whether every tile of the list is below `tile_count` and none repeats. The usual handful is
+// searched pairwise; only a long list pays for a hash set.
+bool distinct_tiles_below(std::span<const std::uint16_t> tiles, std::size_t tile_count) {
+  constexpr std::size_t kSearchedTiles = 16;
+  if (tiles.size() <= kSearchedTiles) {
+    for (std::size_t k = 0; k < tiles.size(); ++k) {
+      if (tiles[k] >= tile_count) return false;
+      for (std::size_t j = 0; j < k; ++j)
+        if (tiles[j] == tiles[k]) return false;
+    }
+    return true;
+  }
+  std::unordered_set<std::uint16_t> seen;
+  seen.reserve(tiles.size());
+  for (std::uint16_t tile : tiles)
+    if (tile >= tile_count || !seen.insert(tile).second) return false;
+  return true;
+}
+
 // Cycle at which a source select ends, relative to the start of a point-to-point sender's first send.
 constexpr std::uint32_t kPointSourceSelectCycles = 113;
 // Largest latency a point-to-point sender row can absorb in its leading delay.
@@ -107,10 +126,7 @@ Result<ExchangeRoute> Topology::multicast(std::uint16_t sender, std::span<const 
   const std::uint16_t s = TESSEL_TRY(physical(sender));
   if (receivers.empty() || (receivers.size() == 1 && receivers[0] == sender))
     return std::unexpected(ExchangeError::receiver_set());
-  std::unordered_set<std::uint16_t> seen;
-  seen.reserve(receivers.size());
-  for (std::uint16_t receiver : receivers)
-    if (receiver >= tile_count() || !seen.insert(receiver).second) return std::unexpected(ExchangeError::receiver_set());
+  if (!distinct_tiles_below(receivers, tile_count())) return std::unexpected(ExchangeError::receiver_set());
 
   std::int64_t lowest = 0;
   for (std::uint16_t receiver : receivers) lowest = std::min<std::int64_t>(lowest, time_to_mux(s, physical_tiles_[receiver]));
