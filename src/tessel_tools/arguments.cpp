@@ -63,6 +63,26 @@ ParsedCommandLine parse_arguments(int argc, const char* const* argv) {
       app.add_option("--dump-tile", dump_tile, "Decode the generated exchange program for this logical tile")
           ->type_name("DUMP_TILE")
           ->transform(kUnsignedDecimal);
+  std::string trace;
+  CLI::Option* trace_option =
+      app.add_option("--trace", trace,
+                     "Write the schedule of every selected phase's first timed run to this file as a Trace Event "
+                     "Format timeline (one microsecond per cycle)")
+          ->type_name("TRACE");
+  std::string report_format;
+  app.add_option("--report-format", report_format, "Report on standard output as text lines or as JSON Lines")
+      ->type_name("REPORT_FORMAT")
+      ->default_val("text")
+      ->check(CLI::IsMember({"text", "json"}));
+  std::string baseline;
+  CLI::Option* baseline_option =
+      app.add_option("--baseline", baseline,
+                     "Compare the run with this earlier report (text or JSON Lines) on standard error")
+          ->type_name("BASELINE");
+  app.add_flag("--fail-on-regression", args.fail_on_regression,
+               "Exit with status 3 when a phase's horizonCycles or rowWords grew against the baseline")
+      ->disable_flag_override()
+      ->needs(baseline_option);
 
   try {
     app.parse(argc, argv);
@@ -75,6 +95,9 @@ ParsedCommandLine parse_arguments(int argc, const char* const* argv) {
     return 2;
   }
   if (dump_tile_option->count() > 0) args.dump_tile = dump_tile;
+  if (trace_option->count() > 0) args.trace = trace;
+  if (baseline_option->count() > 0) args.baseline = baseline;
+  args.report_format = report_format == "json" ? ReportFormat::Json : ReportFormat::Text;
   return args;
 }
 

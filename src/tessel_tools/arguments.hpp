@@ -13,6 +13,8 @@ namespace tessel_tools {
 inline constexpr const char* kProgramName = "tessel-tools";
 inline constexpr const char* kProgramVersion = "0.1.0";
 
+enum class ReportFormat { Text, Json };
+
 struct Arguments {
   std::string snapshot;
   std::vector<std::uint32_t> phases;
@@ -20,6 +22,11 @@ struct Arguments {
   std::size_t iterations = 1;
   bool first_iteration_only = false;
   std::optional<std::size_t> dump_tile;
+  // Outputs beside the report.
+  std::optional<std::string> trace;
+  ReportFormat report_format = ReportFormat::Text;
+  std::optional<std::string> baseline;
+  bool fail_on_regression = false;
 };
 
 // Either the parsed arguments, or the exit status after the parser has handled the command line

@@ -32,30 +32,43 @@ std::string header_line(const Arguments& args, std::size_t tile_count, std::size
                      args.first_iteration_only ? "false" : "true");
 }
 
-std::string phase_line(const tessel_codegen::exchange::ExchangeScheduleProblem& problem,
-                       const tessel_codegen::exchange::PhysicalExchangePhase& result,
-                       const std::vector<Duration>& schedule_durations, const std::vector<Duration>& validation_durations) {
-  std::size_t destinations = 0;
-  for (const auto& transfer : problem.transfers) destinations += transfer.destinations.size();
-  std::size_t row_words = 0;
-  std::size_t maximum_row_words = 0;
-  for (const auto& program : result.programs) {
-    row_words += program.size();
-    maximum_row_words = std::max(maximum_row_words, program.size());
-  }
-  const std::uint32_t gap =
+PhaseFigures phase_figures(const tessel_codegen::exchange::ExchangeScheduleProblem& problem,
+                           const tessel_codegen::exchange::PhysicalExchangePhase& result,
+                           const std::vector<Duration>& schedule_durations,
+                           const std::vector<Duration>& validation_durations) {
+  PhaseFigures figures;
+  figures.phase = problem.phase;
+  figures.transfers = problem.transfers.size();
+  for (const auto& transfer : problem.transfers) figures.destinations += transfer.destinations.size();
+  figures.initial_horizon_cycles = result.initial_horizon;
+  figures.horizon_cycles = result.horizon;
+  figures.endpoint_lower_bound_cycles = result.endpoint_lower_bound;
+  figures.lower_bound_gap_cycles =
       result.horizon > result.endpoint_lower_bound ? result.horizon - result.endpoint_lower_bound : 0;
+  figures.neighborhood_improvements = result.neighborhood_improvements;
+  for (const auto& program : result.programs) {
+    figures.row_words += program.size();
+    figures.maximum_row_words = std::max(figures.maximum_row_words, program.size());
+  }
   const DurationStatistics schedule = duration_statistics(schedule_durations);
-  const DurationStatistics validation = duration_statistics(validation_durations);
+  figures.schedule_codegen_min_ms = duration_ms(schedule.minimum);
+  figures.schedule_codegen_median_ms = duration_ms(schedule.median);
+  figures.schedule_codegen_p95_ms = duration_ms(schedule.p95);
+  figures.schedule_codegen_max_ms = duration_ms(schedule.maximum);
+  figures.validation_median_ms = duration_ms(duration_statistics(validation_durations).median);
+  return figures;
+}
+
+std::string phase_line(const PhaseFigures& f) {
   return fmt::format(
       "phase={} transfers={} destinations={} initialHorizonCycles={} horizonCycles={} endpointLowerBoundCycles={} "
       "lowerBoundGapCycles={} neighborhoodImprovements={} rowWords={} maximumRowWords={} scheduleCodegenMinMs={:.3f} "
       "scheduleCodegenMedianMs={:.3f} scheduleCodegenP95Ms={:.3f} scheduleCodegenMaxMs={:.3f} "
       "validationMedianMs={:.3f} invariants=PASS\n",
-      problem.phase, problem.transfers.size(), destinations, result.initial_horizon, result.horizon,
-      result.endpoint_lower_bound, gap, result.neighborhood_improvements, row_words, maximum_row_words,
-      duration_ms(schedule.minimum), duration_ms(schedule.median), duration_ms(schedule.p95),
-      duration_ms(schedule.maximum), duration_ms(validation.median));
+      f.phase, f.transfers, f.destinations, f.initial_horizon_cycles, f.horizon_cycles, f.endpoint_lower_bound_cycles,
+      f.lower_bound_gap_cycles, f.neighborhood_improvements, f.row_words, f.maximum_row_words,
+      f.schedule_codegen_min_ms, f.schedule_codegen_median_ms, f.schedule_codegen_p95_ms, f.schedule_codegen_max_ms,
+      f.validation_median_ms);
 }
 
 std::string total_line(Duration total) { return fmt::format("totalMs={:.3f}\n", duration_ms(total)); }

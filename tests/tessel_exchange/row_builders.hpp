@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "test_support/split_mix.hpp"
 #include "tessel_exchange/words.hpp"
 
 namespace tessel_exchange::testing {
@@ -55,21 +56,6 @@ inline ExchangeRow receiver_row(std::uint32_t source, std::uint32_t pointer_gap,
                  xpic_control_word(teardown_gap, kXpicTeardown), delay_word(tail), kReturnWord});
 }
 
-// A small deterministic generator, so that property tests see the same sequences everywhere.
-class SplitMix {
- public:
-  explicit SplitMix(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  std::uint32_t below(std::uint32_t bound) { return static_cast<std::uint32_t>(next() % bound); }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-
- private:
-  std::uint64_t state_;
-};
+using test_support::SplitMix;
 
 }  // namespace tessel_exchange::testing

@@ -25,6 +25,10 @@ TEST(Arguments, ValuesAndDefaults) {
   EXPECT_EQ(defaults.iterations, 1u);
   EXPECT_FALSE(defaults.first_iteration_only);
   EXPECT_FALSE(defaults.dump_tile.has_value());
+  EXPECT_FALSE(defaults.trace.has_value());
+  EXPECT_EQ(defaults.report_format, ReportFormat::Text);
+  EXPECT_FALSE(defaults.baseline.has_value());
+  EXPECT_FALSE(defaults.fail_on_regression);
 
   const Arguments all = parse({"--phase", "7", "--phase=3", "--warmup", "2", "--iterations", "010",
                                "--first-iteration-only", "--dump-tile", "0", "--phase", "4294967295", "s.json"});
@@ -33,6 +37,14 @@ TEST(Arguments, ValuesAndDefaults) {
   EXPECT_EQ(all.iterations, 10u) << "leading zeros are decimal";
   EXPECT_TRUE(all.first_iteration_only);
   EXPECT_EQ(all.dump_tile, 0u);
+
+  const Arguments outputs = parse({"s.json", "--trace", "t.json", "--report-format", "json", "--baseline=old.txt",
+                                   "--fail-on-regression"});
+  EXPECT_EQ(outputs.trace, "t.json");
+  EXPECT_EQ(outputs.report_format, ReportFormat::Json);
+  EXPECT_EQ(outputs.baseline, "old.txt");
+  EXPECT_TRUE(outputs.fail_on_regression);
+  EXPECT_EQ(parse({"s.json", "--report-format", "text"}).report_format, ReportFormat::Text);
 }
 
 TEST(Arguments, UsageErrorsExitWithStatusTwo) {
@@ -51,6 +63,11 @@ TEST(Arguments, UsageErrorsExitWithStatusTwo) {
       {"s.json", "--first-iteration-only=yes"},
       {"s.json", "--bogus"},
       {"s.json", "-h"},
+      {"s.json", "--report-format", "xml"},
+      {"s.json", "--report-format"},
+      {"s.json", "--trace"},
+      {"s.json", "--fail-on-regression"},
+      {"s.json", "--baseline", "b.txt", "--fail-on-regression=1"},
   };
   for (const auto& args : cases) {
     std::string joined;
@@ -77,7 +94,10 @@ TEST(Arguments, HelpAndVersion) {
                            "--warmup WARMUP=0", "Untimed scheduler/codegen runs before measurement",
                            "--iterations ITERATIONS=1", "Timed scheduler/codegen runs per selected phase",
                            "--first-iteration-only", "Ignore sender addresses after the first Repeat iteration.",
-                           "--dump-tile DUMP_TILE", "Decode the generated exchange program for this logical tile"})
+                           "--dump-tile DUMP_TILE", "Decode the generated exchange program for this logical tile",
+                           "--trace TRACE", "Trace Event Format", "--report-format REPORT_FORMAT:{text,json}=text", "JSON Lines",
+                           "--baseline BASELINE", "Compare the run with this earlier report",
+                           "--fail-on-regression", "Exit with status 3"})
     EXPECT_NE(help.out.find(text), std::string::npos) << text;
 }
 

@@ -62,6 +62,8 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
   return run;
 }
 
+std::string replay_binary() { return TESSEL_REPLAY_BINARY; }
+
 ProgramRun run_replay(const std::vector<std::string>& args) { return run_program(TESSEL_REPLAY_BINARY, args); }
 
 std::string data_path(const std::string& name) { return std::string(TESSEL_TEST_DATA) + "/" + name; }

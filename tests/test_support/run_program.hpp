@@ -14,6 +14,9 @@ struct ProgramRun {
 
 ProgramRun run_program(const std::string& program, const std::vector<std::string>& args);
 
+// Path of the built tessel_replay.
+std::string replay_binary();
+
 // The built tessel_replay with these arguments.
 ProgramRun run_replay(const std::vector<std::string>& args);
 
