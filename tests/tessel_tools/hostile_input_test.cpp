@@ -73,4 +73,13 @@ TEST(HostileInput, LongSkippedValuesAreReadInFull) {
   EXPECT_EQ(run.err, "");
 }
 
+// The largest iteration count is accepted; the first failing run ends it, with nothing allocated for
+// the runs that never happen.
+TEST(HostileInput, HugeIterationCountRunsUntilTheFirstFailure) {
+  const auto run = run_replay({test_support::data_path("tools_failing_second_phase.json"), "--phase", "9",
+                               "--iterations", "18446744073709551615"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error: tile address 0x100000 is not encodable\n");
+}
+
 }  // namespace
