@@ -94,7 +94,16 @@ ExchangeScheduleSnapshot build_snapshot(Bytes& in) {
       const std::size_t destinations = 1 + ((shape >> 2) & 0x7);
       for (std::size_t d = 0; d < destinations; ++d) {
         const auto tile = static_cast<std::uint16_t>((transfer.source + 1 + in.u8()) % snapshot.tile_count);
-        transfer.destinations.push_back({tile, address(in, transfer.width)});
+        const std::uint32_t at = address(in, transfer.width);
+        // A paired payload goes to both tiles of a pair (logical tiles 2k and 2k + 1 on the card),
+        // unless the shape asks for an arbitrary receiver set.
+        if (transfer.width == ExchangeItemWidth::Paired64 && !(shape & 0x40)) {
+          const auto low = static_cast<std::uint16_t>(tile & ~1u);
+          transfer.destinations.push_back({low, at});
+          transfer.destinations.push_back({static_cast<std::uint16_t>(low + 1), at});
+        } else {
+          transfer.destinations.push_back({tile, at});
+        }
       }
       transfer.words = word_count(in, transfer.width);
       problem.transfers.push_back(std::move(transfer));
