@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -67,8 +68,9 @@ std::expected<PhaseFigures, RunError> run_phase(const Arguments& args, const Pha
 
   std::vector<Duration> schedule_durations;
   std::vector<Duration> validation_durations;
-  schedule_durations.reserve(args.iterations);
-  validation_durations.reserve(args.iterations);
+  // Room for the usual counts only: reserving a huge --iterations up front would fail at once.
+  schedule_durations.reserve(std::min<std::size_t>(args.iterations, 1 << 16));
+  validation_durations.reserve(std::min<std::size_t>(args.iterations, 1 << 16));
   std::optional<PhysicalExchangePhase> baseline;
   PhaseFigures figures;
 

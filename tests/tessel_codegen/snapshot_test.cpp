@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace tessel_codegen::exchange {
 namespace {
 
@@ -43,6 +45,29 @@ TEST(SnapshotValidation, FirstProblemInFileOrderWins) {
       EXPECT_EQ(valid.error().to_string(), c.message);
     }
   }
+}
+
+// A few bytes of input per phase must not cost a fixed amount of card-wide work per phase: a
+// snapshot of many tiny phases took minutes to validate when each phase rebuilt the card's topology.
+// Compared with the same transfers in one phase, so that the machine's speed does not matter.
+TEST(SnapshotValidation, ManySmallPhasesCostAboutAsMuchAsOneLargePhase) {
+  const ExchangeScheduleTransfer paired{0, {0}, {{1, 1024}}, 128, ExchangeItemWidth::Paired64};
+  constexpr std::uint32_t kTransfers = 50'000;
+  ExchangeScheduleSnapshot many{3, 2, {}};
+  ExchangeScheduleSnapshot one{3, 2, {phase(0)}};
+  for (std::uint32_t id = 0; id < kTransfers; ++id) {
+    many.phases.push_back(phase(id, {id % 2 ? kGood : paired}));
+    one.phases[0].transfers.push_back(id % 2 ? kGood : paired);
+  }
+  const auto seconds_to_validate = [](const ExchangeScheduleSnapshot& snapshot) {
+    const auto started = std::chrono::steady_clock::now();
+    auto valid = snapshot.validate();
+    EXPECT_TRUE(valid) << valid.error().to_string();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+  const double one_phase = seconds_to_validate(one);
+  const double many_phases = seconds_to_validate(many);
+  EXPECT_LT(many_phases, 10 * one_phase + 0.05) << "one phase " << one_phase << " s";
 }
 
 }  // namespace

@@ -99,7 +99,9 @@ std::vector<std::uint16_t> PendingTransfer::tiles() const {
 
 Result<std::vector<PendingTransfer>> pending_from_problem(const ExchangeScheduleProblem& problem,
                                                           std::uint16_t tile_count) {
-  const tessel_exchange::Topology r912 = tessel_exchange::Topology::r912();
+  // The card's fixed topology, built once: building it per phase made snapshots of many small phases
+  // cost a sort of the whole card per phase.
+  static const tessel_exchange::Topology r912 = tessel_exchange::Topology::r912();
   std::vector<PendingTransfer> pending;
   pending.reserve(problem.transfers.size());
   std::vector<std::size_t> seen_stamp(tile_count, 0);
