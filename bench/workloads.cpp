@@ -335,21 +335,21 @@ std::optional<WorkloadShape> workload_shape_from_name(std::string_view name) {
   return std::nullopt;
 }
 
-std::expected<ExchangeScheduleSnapshot, std::string> generate_workload(const WorkloadSpec& spec) {
-  const std::uint16_t fewest = spec.shape == WorkloadShape::Paired ? kMinPairedTiles : kMinTiles;
-  if (spec.tiles < fewest || spec.tiles > kMaxTiles)
-    return std::unexpected(fmt::format("the {} shape needs {} to {} tiles, not {}", workload_shape_name(spec.shape),
-                                       fewest, kMaxTiles, spec.tiles));
-  if (spec.phases == 0) return std::unexpected(std::string("a snapshot needs at least one phase"));
+std::expected<ExchangeScheduleSnapshot, std::string> generate_workload(const WorkloadRequest& request) {
+  const std::uint16_t fewest = request.shape == WorkloadShape::Paired ? kMinPairedTiles : kMinTiles;
+  if (request.tiles < fewest || request.tiles > kMaxTiles)
+    return std::unexpected(fmt::format("the {} shape needs {} to {} tiles, not {}", workload_shape_name(request.shape),
+                                       fewest, kMaxTiles, request.tiles));
+  if (request.phases == 0) return std::unexpected(std::string("a snapshot needs at least one phase"));
 
   ExchangeScheduleSnapshot snapshot;
   snapshot.schema_version = tessel_codegen::exchange::kSnapshotSchemaVersion;
-  snapshot.tile_count = spec.tiles;
-  WorkloadRandom random(spec.seed);
-  for (std::size_t index = 0; index < spec.phases; ++index) {
-    PhaseWriter writer(spec.tiles, random, spec.shape == WorkloadShape::Mixed);
-    while (writer.size() < spec.transfers) writer.emit(spec.shape);
-    snapshot.phases.push_back({static_cast<std::uint32_t>(index + 1), writer.take(spec.transfers)});
+  snapshot.tile_count = request.tiles;
+  WorkloadRandom random(request.seed);
+  for (std::size_t index = 0; index < request.phases; ++index) {
+    PhaseWriter writer(request.tiles, random, request.shape == WorkloadShape::Mixed);
+    while (writer.size() < request.transfers) writer.emit(request.shape);
+    snapshot.phases.push_back({static_cast<std::uint32_t>(index + 1), writer.take(request.transfers)});
   }
   return snapshot;
 }

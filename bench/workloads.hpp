@@ -33,7 +33,7 @@ const std::vector<WorkloadShape>& all_workload_shapes();
 const char* workload_shape_name(WorkloadShape shape);
 std::optional<WorkloadShape> workload_shape_from_name(std::string_view name);
 
-struct WorkloadSpec {
+struct WorkloadRequest {
   WorkloadShape shape = WorkloadShape::Mixed;
   std::uint16_t tiles = 0;
   std::size_t transfers = 0;  // per phase
@@ -42,10 +42,10 @@ struct WorkloadSpec {
 };
 
 // A snapshot of `phases` phases (IDs 1, 2, ...) of exactly `transfers` transfers each, every one of
-// which passes the snapshot validation. Fails with a message when the spec cannot be met: a tile
+// which passes the snapshot validation. Fails with a message when the request cannot be met: a tile
 // count outside 2 to 1 472 (4 to 1 472 for the paired shape) or no phases.
 std::expected<tessel_codegen::exchange::ExchangeScheduleSnapshot, std::string> generate_workload(
-    const WorkloadSpec& spec);
+    const WorkloadRequest& request);
 
 // The snapshot as JSON in the object form, without indentation, ending in a newline.
 std::string snapshot_json(const tessel_codegen::exchange::ExchangeScheduleSnapshot& snapshot);

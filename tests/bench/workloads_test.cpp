@@ -17,17 +17,17 @@ namespace {
 
 using namespace tessel_codegen::exchange;
 
-void expect_schedules(const WorkloadSpec& spec) {
-  const auto snapshot = generate_workload(spec);
+void expect_schedules(const WorkloadRequest& request) {
+  const auto snapshot = generate_workload(request);
   ASSERT_TRUE(snapshot) << snapshot.error();
-  ASSERT_EQ(snapshot->phases.size(), spec.phases);
+  ASSERT_EQ(snapshot->phases.size(), request.phases);
   const auto valid = snapshot->validate();
   ASSERT_TRUE(valid) << valid.error().to_string();
   for (const ExchangeScheduleProblem& problem : snapshot->phases) {
-    EXPECT_EQ(problem.transfers.size(), spec.transfers);
-    const auto scheduled = schedule_exchange_problem(spec.tiles, problem);
+    EXPECT_EQ(problem.transfers.size(), request.transfers);
+    const auto scheduled = schedule_exchange_problem(request.tiles, problem);
     ASSERT_TRUE(scheduled) << scheduled.error().to_string();
-    const auto checked = validate_exchange_schedule(spec.tiles, problem, *scheduled);
+    const auto checked = validate_exchange_schedule(request.tiles, problem, *scheduled);
     EXPECT_TRUE(checked) << checked.error().to_string();
   }
 }
@@ -102,12 +102,12 @@ TEST(Workloads, ShapesHaveTheirCharacter) {
 }
 
 TEST(Workloads, SeedDecidesTheOutputAndJsonReadsBack) {
-  const WorkloadSpec spec{WorkloadShape::Mixed, 40, 300, 11, 2};
-  const auto first = generate_workload(spec);
-  const auto again = generate_workload(spec);
+  const WorkloadRequest request{WorkloadShape::Mixed, 40, 300, 11, 2};
+  const auto first = generate_workload(request);
+  const auto again = generate_workload(request);
   ASSERT_TRUE(first && again);
   EXPECT_EQ(*first, *again);
-  WorkloadSpec other = spec;
+  WorkloadRequest other = request;
   other.seed = 12;
   EXPECT_NE(*first, *generate_workload(other));
 
@@ -125,7 +125,7 @@ TEST(Workloads, GeneratorIsSplitmix64) {
 
 TEST(Workloads, RejectsSpecsItCannotMeet) {
   struct Case {
-    WorkloadSpec spec;
+    WorkloadRequest request;
     const char* message;
   };
   const Case cases[] = {
@@ -136,7 +136,7 @@ TEST(Workloads, RejectsSpecsItCannotMeet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
-    const auto snapshot = generate_workload(c.spec);
+    const auto snapshot = generate_workload(c.request);
     ASSERT_FALSE(snapshot);
     EXPECT_EQ(snapshot.error(), c.message);
   }
