@@ -123,7 +123,7 @@ TEST(Workloads, GeneratorIsSplitmix64) {
   EXPECT_EQ(random.next(), 0x6E789E6AA1B965F4ull);
 }
 
-TEST(Workloads, RejectsSpecsItCannotMeet) {
+TEST(Workloads, RejectsRequestsItCannotMeet) {
   struct Case {
     WorkloadRequest request;
     const char* message;
