@@ -72,7 +72,8 @@ Result<void> validate_exchange_schedule(std::uint16_t tile_count, const Exchange
     first_destination[i + 1] = first_destination[i] + transfers[i].destinations.size();
   std::vector<std::size_t> receive_counts(first_destination.back(), 0);
 
-  const tessel_exchange::Topology r912 = tessel_exchange::Topology::r912();
+  // The card's layout never changes; build it once.
+  static const tessel_exchange::Topology r912 = tessel_exchange::Topology::r912();
   std::set<std::uint16_t> borrowed;
   for (const ExchangeScheduleTransfer& transfer : transfers)
     if (transfer.width == ExchangeItemWidth::Paired64) borrowed.insert(TESSEL_TRY(r912.paired_logical(transfer.source)));
