@@ -13,6 +13,8 @@
 #include <optional>
 #include <set>
 
+#include "tessel_tools/file_text.hpp"
+
 namespace tessel_tools {
 
 namespace {
@@ -185,16 +187,11 @@ std::expected<BaselineReport, RunError> read_baseline(const std::string& path) {
   errno = 0;
   std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
   if (!file) return std::unexpected(RunError{fmt::format("open baseline {}", path), {std::strerror(errno)}});
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    text.append(buffer, got);
-    if (got < sizeof buffer) break;
-  }
-  if (std::ferror(file.get()))
-    return std::unexpected(RunError{fmt::format("parse baseline {}", path), {std::strerror(errno)}});
-  auto parsed = parse_baseline(text);
+  // A report holds a few hundred bytes per phase; anything far beyond that is not one.
+  constexpr std::size_t kMaximumBaselineBytes = std::size_t{256} << 20;
+  auto text = read_whole_file(file.get(), kMaximumBaselineBytes);
+  if (!text) return std::unexpected(RunError{fmt::format("parse baseline {}", path), {text.error()}});
+  auto parsed = parse_baseline(*text);
   if (!parsed) return std::unexpected(RunError{fmt::format("parse baseline {}", path), {parsed.error()}});
   return std::move(*parsed);
 }

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "tessel_codegen/exchange/snapshot_reader.hpp"
+#include "tessel_tools/file_text.hpp"
 
 namespace tessel_tools {
 
@@ -21,19 +22,8 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Reads the whole file through an 8 KiB buffer; on failure returns the system's message.
-std::expected<std::string, std::string> read_all(std::FILE* file) {
-  std::string text;
-  char buffer[8192];
-  for (;;) {
-    std::size_t got = std::fread(buffer, 1, sizeof buffer, file);
-    text.append(buffer, got);
-    if (got < sizeof buffer) {
-      if (std::ferror(file)) return std::unexpected(std::string(std::strerror(errno)));
-      return text;
-    }
-  }
-}
+// The reader's documents hold at most 4 GiB.
+constexpr std::size_t kMaximumSnapshotBytes = 0xFFFFFFFFu - 64;
 
 }  // namespace
 
@@ -65,7 +55,7 @@ std::expected<LoadedSnapshot, RunError> load_snapshot(const Arguments& args) {
   File file(std::fopen(args.snapshot.c_str(), "rb"));
   if (!file) return std::unexpected(RunError{fmt::format("open {}", args.snapshot), {std::strerror(errno)}});
 
-  auto text = read_all(file.get());
+  auto text = read_whole_file(file.get(), kMaximumSnapshotBytes);
   file.reset();
   const std::string parse_context = fmt::format("parse {}", args.snapshot);
   if (!text) return std::unexpected(RunError{parse_context, {text.error()}});

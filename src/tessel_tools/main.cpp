@@ -1,7 +1,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "tessel_codegen/exchange/phase_entry.hpp"
@@ -27,7 +29,7 @@ int fail(const tessel_tools::RunError& error) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   auto parsed = tessel_tools::parse_arguments(argc, argv);
   if (const int* status = std::get_if<int>(&parsed)) return *status;
   const auto& args = std::get<tessel_tools::Arguments>(parsed);
@@ -69,4 +71,16 @@ int main(int argc, char** argv) {
     if (comparison.regressed && args.fail_on_regression) return kRegressionStatus;
   }
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // A snapshot can ask for more memory than the machine has (millions of destinations or Repeat
+  // addresses); that ends the run with an error like any other, not with an abort.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return fail({"out of memory", {}});
+  } catch (const std::length_error&) {
+    return fail({"out of memory", {}});
+  }
 }
